@@ -1,0 +1,9 @@
+#pragma once
+
+// True when any option argument, argv[3] onward, holds "/O" once its
+// letters are upper-cased: /O, /o, /Overwrite and x/oy all count, -O not.
+bool overwrite_requested(int argc, const char *const argv[]);
+
+// True when the two names are the same text, ignoring the case of the
+// ASCII letters A to Z only. Nothing else is folded or resolved.
+bool same_name(const char *a, const char *b);

@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "encode.h"
+
+namespace {
+
+struct Encoded {
+	std::string text;
+	int32_t replaced;
+};
+
+Encoded
+encode(const std::string &input)
+{
+	std::vector<char> out(6 * input.size() + 1, '\x7f');
+	int32_t replaced = 0;
+
+	encode_high_bytes(reinterpret_cast<const unsigned char *>(input.data()),
+	    static_cast<uint32_t>(input.size()), out.data(), replaced);
+	return {std::string(out.data()), replaced};
+}
+
+struct EncodeCase {
+	std::string input;
+	std::string output;
+	int32_t replaced;
+};
+
+TEST(EncodeHighBytes, KnownInputs)
+{
+	using namespace std::string_literals;
+	const EncodeCase cases[] = {
+		{"", "", 0},
+		{"caf\xE9", "caf&#233;", 1},
+		{"\x80", "&#128;", 1},
+		{"\xA0", "&#160;", 1},
+		{"\xFF", "&#255;", 1},
+		{"A\0B"s, "AB", 0},
+		{"\0\0\0"s, "", 0},
+		{"a&b<c>\"'", "a&b<c>\"'", 0},
+		{"line\r\nnext\n\r", "line\r\nnext\n\r", 0},
+		{"\t\x01\x1F\x7F", "\t\x01\x1F\x7F", 0},
+		{"&#233;", "&#233;", 0},
+		{"\xE9\0\xE8"s, "&#233;&#232;", 2},
+		{"Gr\xFC\xDF Gott\r\n", "Gr&#252;&#223; Gott\r\n", 2},
+	};
+	for (const EncodeCase &c : cases) {
+		Encoded got = encode(c.input);
+		EXPECT_EQ(got.text, c.output);
+		EXPECT_EQ(got.replaced, c.replaced) << c.output;
+	}
+}
+
+TEST(EncodeHighBytes, EveryByteValue)
+{
+	std::string all;
+
+	for (int b = 0; b < 256; b++) {
+		std::string input(1, static_cast<char>(b));
+		std::string expected;
+		if (b >= 0x80) {
+			char piece[8];
+			std::snprintf(piece, sizeof piece, "&#%d;", b);
+			expected = piece;
+		} else if (b != 0) {
+			expected = input;
+		}
+		Encoded got = encode(input);
+		EXPECT_EQ(got.text, expected) << "byte " << b;
+		EXPECT_EQ(got.replaced, b >= 0x80 ? 1 : 0) << "byte " << b;
+		all += input;
+	}
+	// size - zeros + 5 * replaced
+	Encoded got = encode(all);
+	EXPECT_EQ(got.text.size(), 256u - 1u + 5u * 128u);
+	EXPECT_EQ(got.replaced, 128);
+}
+
+TEST(EncodeHighBytes, AddsToTheCount)
+{
+	char out[16];
+	const unsigned char input[] = {0xE9, 'x'};
+	int32_t replaced = 7;
+
+	encode_high_bytes(input, sizeof input, out, replaced);
+	EXPECT_EQ(replaced, 8);
+	EXPECT_STREQ(out, "&#233;x");
+}
+
+TEST(EncodeHighBytes, LargestInputFillsTheOutputExactly)
+{
+	std::vector<unsigned char> input(MAX_INPUT_BYTES, 0xFF);
+	// Exactly the program's capacity, on the heap, so a sanitizer or the
+	// guard byte sees any overrun.
+	std::vector<char> out(OUTPUT_TEXT_CAPACITY + 1, '\x7f');
+	int32_t replaced = 0;
+
+	encode_high_bytes(input.data(), MAX_INPUT_BYTES, out.data(), replaced);
+	EXPECT_EQ(replaced, 65536);
+	EXPECT_EQ(std::string(out.data()).size(), OUTPUT_TEXT_CAPACITY - 1);
+	EXPECT_EQ(out[OUTPUT_TEXT_CAPACITY - 1], '\0');
+	EXPECT_EQ(out[OUTPUT_TEXT_CAPACITY], '\x7f');
+	EXPECT_EQ(std::string(out.data() + OUTPUT_TEXT_CAPACITY - 7), "&#255;");
+}
+
+} // namespace
