@@ -1,0 +1,43 @@
+# The Windows suite: builds quoril.exe with MinGW-w64 and runs the
+# end-to-end tests against it under Wine. The 32-bit program is built as a
+# check only; these machines cannot run 32-bit Windows programs.
+find_program(QUORIL_MINGW64 x86_64-w64-mingw32-g++-posix)
+find_program(QUORIL_MINGW32 i686-w64-mingw32-g++-posix)
+find_program(QUORIL_WINE64 wine64 PATHS /usr/lib/wine)
+
+if(NOT QUORIL_MINGW64 OR NOT QUORIL_MINGW32 OR NOT QUORIL_WINE64)
+  message(STATUS "Windows suite skipped: it needs g++-mingw-w64-x86-64-posix, "
+    "g++-mingw-w64-i686-posix and wine64")
+  add_test(NAME windows_suite
+    COMMAND ${CMAKE_COMMAND} -E echo
+      "Windows suite skipped: MinGW-w64 or Wine is not installed")
+  set_tests_properties(windows_suite PROPERTIES SKIP_REGULAR_EXPRESSION "skipped")
+  return()
+endif()
+
+include(ExternalProject)
+foreach(arch x86_64 i686)
+  ExternalProject_Add(quoril_windows_${arch}
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/windows-${arch}
+    CMAKE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-w64-${arch}.cmake
+      -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+      -DQUORIL_WERROR=${QUORIL_WERROR}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON)
+  add_dependencies(end_to_end_tests quoril_windows_${arch})
+endforeach()
+
+set(windows_dir ${CMAKE_BINARY_DIR}/windows-x86_64)
+set(wine_env WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix WINEDEBUG=-all)
+
+# Wine's first start creates its prefix and takes several seconds.
+add_test(NAME windows_wine_prefix
+  COMMAND ${CMAKE_COMMAND} -E env ${wine_env} ${QUORIL_WINE64} wineboot --init)
+set_tests_properties(windows_wine_prefix PROPERTIES FIXTURES_SETUP wine)
+
+add_test(NAME windows_end_to_end COMMAND end_to_end_tests)
+set_tests_properties(windows_end_to_end PROPERTIES
+  FIXTURES_REQUIRED wine
+  ENVIRONMENT "${wine_env};QUORIL_TARGET=windows;QUORIL_LAUNCHER=${QUORIL_WINE64};QUORIL_PROGRAM=${windows_dir}/quoril.exe;QUORIL_HOLD=${windows_dir}/tests/quoril_hold.exe")
