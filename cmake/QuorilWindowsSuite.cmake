@@ -1,17 +1,17 @@
 # The Windows suite: builds quoril.exe with MinGW-w64 and runs the
 # end-to-end tests against it under Wine. The 32-bit program is built as a
 # check only; these machines cannot run 32-bit Windows programs.
+option(QUORIL_WINDOWS_SUITE "Run the Windows suite when MinGW-w64 and Wine are installed" ON)
+if(NOT QUORIL_WINDOWS_SUITE)
+  return()
+endif()
+
 find_program(QUORIL_MINGW64 x86_64-w64-mingw32-g++-posix)
 find_program(QUORIL_MINGW32 i686-w64-mingw32-g++-posix)
 find_program(QUORIL_WINE64 wine64 PATHS /usr/lib/wine)
 
 if(NOT QUORIL_MINGW64 OR NOT QUORIL_MINGW32 OR NOT QUORIL_WINE64)
-  message(STATUS "Windows suite skipped: it needs g++-mingw-w64-x86-64-posix, "
-    "g++-mingw-w64-i686-posix and wine64")
-  add_test(NAME windows_suite
-    COMMAND ${CMAKE_COMMAND} -E echo
-      "Windows suite skipped: MinGW-w64 or Wine is not installed")
-  set_tests_properties(windows_suite PROPERTIES SKIP_REGULAR_EXPRESSION "skipped")
+  quoril_skip_suite(windows_suite "it needs g++-mingw-w64-x86-64-posix, g++-mingw-w64-i686-posix and wine64")
   return()
 endif()
 

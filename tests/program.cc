@@ -84,6 +84,31 @@ launch(const std::string &program)
 	return {target().launcher, program};
 }
 
+pid_t
+start_program(const std::vector<std::string> &command, const fs::path &cwd,
+    int in, const fs::path &out, const fs::path &err)
+{
+	// A child that stops reading its piped input early must not kill us.
+	std::signal(SIGPIPE, SIG_IGN);
+	pid_t pid = fork();
+	if (pid == 0) {
+		if (dup2(in, 0) == -1 || !redirect(out, 1) || !redirect(err, 2))
+			_exit(126);
+		exec(command, cwd);
+	}
+	return pid;
+}
+
+int
+wait_program(pid_t pid)
+{
+	int status;
+
+	if (pid == -1 || waitpid(pid, &status, 0) == -1 || !WIFEXITED(status))
+		return -1;
+	return WEXITSTATUS(status);
+}
+
 Result
 run_program(const std::vector<std::string> &command, const fs::path &cwd,
     const fs::path &scratch, const std::optional<std::string> &input)
@@ -91,28 +116,22 @@ run_program(const std::vector<std::string> &command, const fs::path &cwd,
 	fs::path out = scratch / "stdout";
 	fs::path err = scratch / "stderr";
 	int fds[2];
-	int status;
 
-	// A child that stops reading its piped input early must not kill us.
-	std::signal(SIGPIPE, SIG_IGN);
-	if (pipe2(fds, O_CLOEXEC) == -1)
-		return {"", "pipe failed", -1};
-	pid_t pid = fork();
-	if (pid == 0) {
-		int in = input ? fds[0] : open("/dev/null", O_RDONLY);
-		if (dup2(in, 0) == -1 || !redirect(out, 1) || !redirect(err, 2))
-			_exit(126);
-		exec(command, cwd);
+	if (input) {
+		if (pipe2(fds, O_CLOEXEC) == -1)
+			return {"", "pipe failed", -1};
+	} else {
+		fds[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
+		fds[1] = -1;
 	}
+	pid_t pid = start_program(command, cwd, fds[0], out, err);
 	close(fds[0]);
 	if (input)
 		feed(fds[1], *input);
-	close(fds[1]);
-	if (pid == -1 || waitpid(pid, &status, 0) == -1)
-		return {"", "fork or wait failed", -1};
-	if (!WIFEXITED(status))
-		return {slurp(out), "killed by a signal", -1};
-	return {slurp(out), slurp(err), WEXITSTATUS(status)};
+	if (fds[1] != -1)
+		close(fds[1]);
+	int status = wait_program(pid);
+	return {slurp(out), status == -1 ? "did not exit" : slurp(err), status};
 }
 
 Child::Child(const std::vector<std::string> &command, const fs::path &cwd)

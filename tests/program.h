@@ -36,6 +36,16 @@ Result run_program(const std::vector<std::string> &command,
     const std::filesystem::path &cwd, const std::filesystem::path &scratch,
     const std::optional<std::string> &input = std::nullopt);
 
+// Starts command in folder cwd, its standard input read from in (which the
+// caller still owns and closes), its standard output and error written to
+// the files out and err. Returns the child's pid, or -1.
+pid_t start_program(const std::vector<std::string> &command,
+    const std::filesystem::path &cwd, int in,
+    const std::filesystem::path &out, const std::filesystem::path &err);
+
+// Waits for a started program: its exit status, or -1 if it did not exit.
+int wait_program(pid_t pid);
+
 // The launcher, if any, followed by program.
 std::vector<std::string> launch(const std::string &program);
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -527,6 +528,76 @@ TEST_F(Quoril, FullExitCodeOnWindows)
 	Result r = run_program(command, work_, root_);
 	EXPECT_EQ(r.out, "1000\r\n-1\r\n");
 	EXPECT_EQ(slurp(work_ / "a.htm"), repeat("&#233;", 1000));
+}
+
+
+// Many runs at once on the same files: writers replacing one output with
+// /O, readers converting that same file as their input. Each version has
+// its own length, so a torn read or a mixed write cannot pass for a whole
+// one. Every run either succeeds or stops at the other's lock.
+TEST_F(Quoril, ConcurrentRunsNeverMixOrTear)
+{
+	const int writers = 4;
+	const int readers = 4;
+	const int rounds = target().windows ? 3 : 25;
+	std::vector<std::string> versions = {"initial"};
+	Files sources;
+	for (int k = 0; k < writers; k++) {
+		std::string text = repeat(std::string(1, static_cast<char>('a' + k)),
+		    3000 * static_cast<size_t>(k + 1));
+		sources["src" + std::to_string(k) + ".txt"] = text + "\xE9";
+		versions.push_back(text + "&#233;");
+	}
+	make(sources);
+	make({{"shared.htm", versions[0]}});
+
+	const std::string wrote = expected_out(replaced(1));
+	const std::string copied = expected_out(replaced(0));
+	const std::string write_locked =
+	    expected_out(failed(ERROR_CREATE_OUTPUT, LOCKED));
+	const std::string read_locked = expected_out(failed(ERROR_OPEN_INPUT, LOCKED));
+	auto is_version = [&](const std::string &text) {
+		return std::find(versions.begin(), versions.end(), text) !=
+		    versions.end();
+	};
+
+	for (int round = 0; round < rounds; round++) {
+		SCOPED_TRACE("round " + std::to_string(round));
+		std::vector<std::vector<std::string>> runs;
+		for (int k = 0; k < writers; k++)
+			runs.push_back({"src" + std::to_string(k) + ".txt", "shared.htm", "/O"});
+		for (int j = 0; j < readers; j++)
+			runs.push_back({"shared.htm", "copy" + std::to_string(j) + ".htm", "/O"});
+
+		std::vector<pid_t> pids;
+		int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+		for (size_t i = 0; i < runs.size(); i++) {
+			std::vector<std::string> command = launch(target().program);
+			command.insert(command.end(), runs[i].begin(), runs[i].end());
+			std::string n = std::to_string(i);
+			pids.push_back(start_program(command, work_, in,
+			    root_ / ("out" + n), root_ / ("err" + n)));
+		}
+		close(in);
+
+		for (size_t i = 0; i < runs.size(); i++) {
+			std::string n = std::to_string(i);
+			int status = wait_program(pids[i]);
+			std::string out = slurp(root_ / ("out" + n));
+			EXPECT_EQ(slurp(root_ / ("err" + n)), "");
+			bool reader = runs[i][0] == "shared.htm";
+			if (out == (reader ? copied : wrote)) {
+				EXPECT_EQ(status, expected_status(replaced(reader ? 0 : 1)));
+				if (reader) {
+					EXPECT_TRUE(is_version(slurp(work_ / runs[i][1])));
+				}
+			} else {
+				EXPECT_EQ(out, reader ? read_locked : write_locked);
+				EXPECT_EQ(status, 255);
+			}
+		}
+		EXPECT_TRUE(is_version(slurp(work_ / "shared.htm")));
+	}
 }
 
 } // namespace
