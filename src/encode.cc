@@ -1,32 +1,120 @@
 #include "encode.h"
 
-// Writes "&#NNN;" for a byte 128 to 255 and returns the new end.
-static char *
-append_reference(char *out, unsigned char b)
+#include <array>
+#include <bit>
+#include <cstring>
+
+// SSE2 tests 16 bytes at once; QUORIL_PORTABLE_ENCODER asks for the plain
+// loop that serves other processors.
+#if (defined(__SSE2__) || defined(_M_X64)) && !defined(QUORIL_PORTABLE_ENCODER)
+#define QUORIL_SSE2
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+constexpr size_t BLOCK = 16;
+
+using Reference = std::array<char, 6>;
+
+// "&#128;" to "&#255;", worked out once at compile time.
+constexpr std::array<Reference, 128>
+make_references()
 {
-	*out++ = '&';
-	*out++ = '#';
-	*out++ = static_cast<char>('0' + b / 100);
-	*out++ = static_cast<char>('0' + b / 10 % 10);
-	*out++ = static_cast<char>('0' + b % 10);
-	*out++ = ';';
+	std::array<Reference, 128> table{};
+
+	for (unsigned v = 128; v < 256; v++) {
+		table[v - 128] = {'&', '#', static_cast<char>('0' + v / 100),
+		    static_cast<char>('0' + v / 10 % 10),
+		    static_cast<char>('0' + v % 10), ';'};
+	}
+	return table;
+}
+
+constexpr std::array<Reference, 128> REFERENCES = make_references();
+
+// Bit i of special is set when byte i of the block at p is 0x00 or 0x80
+// and up; bit i of high when it is 0x80 and up.
+struct Masks {
+	unsigned special;
+	unsigned high;
+};
+
+#ifdef QUORIL_SSE2
+Masks
+block_masks(const unsigned char *p)
+{
+	__m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+	__m128i zero = _mm_cmpeq_epi8(bytes, _mm_setzero_si128());
+	auto high = static_cast<unsigned>(_mm_movemask_epi8(bytes));
+	auto zeros = static_cast<unsigned>(_mm_movemask_epi8(zero));
+	return {high | zeros, high};
+}
+#else
+Masks
+block_masks(const unsigned char *p)
+{
+	Masks m = {0, 0};
+
+	for (unsigned i = 0; i < BLOCK; i++) {
+		m.high |= static_cast<unsigned>(p[i] >= 0x80) << i;
+		m.special |= static_cast<unsigned>(p[i] >= 0x80 || p[i] == 0) << i;
+	}
+	return m;
+}
+#endif
+
+// Appends one byte as it appears in the output and returns the new end.
+char *
+append_byte(char *out, unsigned char b)
+{
+	if (b >= 0x80) {
+		std::memcpy(out, REFERENCES[b - 128].data(), sizeof(Reference));
+		return out + sizeof(Reference);
+	}
+	if (b != 0x00)
+		*out++ = static_cast<char>(b);
 	return out;
 }
 
+} // namespace
+
+// Works through the input a block of 16 bytes at a time. A block with no
+// byte to replace or drop is copied whole; a block of bytes that are all
+// replaced is written at fixed offsets; in any other block the plain bytes
+// before the first special one are copied at once. Every store stays
+// within 6 output characters per input byte read so far.
 void
 encode_high_bytes(const unsigned char *input_data, uint32_t size,
     char *output_text, int32_t &replaced_count)
 {
 	char *out = output_text;
+	uint32_t i = 0;
 
-	for (uint32_t i = 0; i < size; i++) {
-		unsigned char b = input_data[i];
-		if (b >= 0x80) {
-			out = append_reference(out, b);
-			replaced_count++;
-		} else if (b != 0x00) {
-			*out++ = static_cast<char>(b);
+	while (size - i >= BLOCK) {
+		Masks m = block_masks(input_data + i);
+		if (m.special == 0) {
+			std::memcpy(out, input_data + i, BLOCK);
+			out += BLOCK;
+			i += BLOCK;
+		} else if (m.high == 0xFFFF) {
+			for (size_t k = 0; k < BLOCK; k++)
+				append_byte(out + k * sizeof(Reference), input_data[i + k]);
+			out += BLOCK * sizeof(Reference);
+			replaced_count += static_cast<int32_t>(BLOCK);
+			i += BLOCK;
+		} else {
+			auto plain = static_cast<uint32_t>(std::countr_zero(m.special));
+			std::memcpy(out, input_data + i, BLOCK);
+			out += plain;
+			i += plain;
+			replaced_count += input_data[i] >= 0x80 ? 1 : 0;
+			out = append_byte(out, input_data[i++]);
 		}
+	}
+	for (; i < size; i++) {
+		replaced_count += input_data[i] >= 0x80 ? 1 : 0;
+		out = append_byte(out, input_data[i]);
 	}
 	*out = '\0';
 }

@@ -80,6 +80,65 @@ TEST(EncodeHighBytes, EveryByteValue)
 	EXPECT_EQ(got.replaced, 128);
 }
 
+// Byte by byte, the plainest way to say what the output must be.
+Encoded
+reference(const std::string &input)
+{
+	Encoded r = {"", 0};
+
+	for (char c : input) {
+		auto b = static_cast<unsigned char>(c);
+		if (b >= 0x80) {
+			r.text += "&#" + std::to_string(b) + ";";
+			r.replaced++;
+		} else if (b != 0) {
+			r.text += c;
+		}
+	}
+	return r;
+}
+
+// The encoder works in blocks of 16 bytes; a byte to replace or drop at
+// each place in and around a block, alone or with others, must come out
+// the same as byte by byte.
+TEST(EncodeHighBytes, SpecialBytesAnywhereInBlocks)
+{
+	const char specials[] = {'\0', '\x80', '\xE9', '\xFF'};
+	for (size_t length : {15u, 16u, 17u, 31u, 32u, 33u, 50u}) {
+		for (size_t pos = 0; pos < length; pos++) {
+			for (char special : specials) {
+				std::string input(length, 'a');
+				input[pos] = special;
+				input[length - 1 - pos / 2] = '\xC9';
+				Encoded want = reference(input);
+				Encoded got = encode(input);
+				EXPECT_EQ(got.text, want.text) << length << " " << pos;
+				EXPECT_EQ(got.replaced, want.replaced);
+			}
+		}
+	}
+}
+
+TEST(EncodeHighBytes, MixesOfEveryDensity)
+{
+	uint32_t state = 1;
+	for (unsigned percent : {0u, 1u, 5u, 30u, 50u, 90u, 99u, 100u}) {
+		std::string input(1000 + percent, 'x');
+		for (char &c : input) {
+			state = state * 1103515245u + 12345u;
+			auto r = static_cast<unsigned char>(state >> 16);
+			if ((state >> 8) % 100 < percent)
+				c = static_cast<char>(r % 3 == 0 ? 0 : r | 0x80);
+			else
+				c = static_cast<char>(1 + r % 127);
+		}
+		Encoded want = reference(input);
+		Encoded got = encode(input);
+		EXPECT_EQ(got.text, want.text) << percent << "%";
+		EXPECT_EQ(got.replaced, want.replaced) << percent << "%";
+	}
+}
+
 TEST(EncodeHighBytes, AddsToTheCount)
 {
 	char out[16];
