@@ -15,12 +15,17 @@ enum run_error {
 	ERROR_WRITE_OUTPUT,
 };
 
+// The version comes from the build (the CMake project version).
+#ifndef QUORIL_VERSION
+#error "QUORIL_VERSION must be defined by the build"
+#endif
+
 inline constexpr char BANNER_TEXT[] =
-    "Quoril v1.0: Copyright (C) 2026 The Quoril developers\n"
+    "Quoril v" QUORIL_VERSION ": Copyright (C) 2026 The Quoril developers\n"
     "\n";
 
 inline constexpr char USAGE_TEXT[] =
-    "Quoril v1.0a: Copyright (C) 2026 The Quoril developers\n"
+    "Quoril v" QUORIL_VERSION "a: Copyright (C) 2026 The Quoril developers\n"
     "\n"
     "Replace 8-bit characters by the corresponding &# code for use on HTML pages\n"
     "\n"
