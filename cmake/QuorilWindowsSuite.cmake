@@ -41,3 +41,10 @@ add_test(NAME windows_end_to_end COMMAND end_to_end_tests)
 set_tests_properties(windows_end_to_end PROPERTIES
   FIXTURES_REQUIRED wine
   ENVIRONMENT "${wine_env};QUORIL_TARGET=windows;QUORIL_LAUNCHER=${QUORIL_WINE64};QUORIL_PROGRAM=${windows_dir}/quoril.exe;QUORIL_HOLD=${windows_dir}/tests/quoril_hold.exe")
+
+add_test(NAME windows_package_zip
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/package_test.sh zip
+    ${CMAKE_CPACK_COMMAND} ${windows_dir} ${PROJECT_SOURCE_DIR} ${QUORIL_WINE64})
+set_tests_properties(windows_package_zip PROPERTIES
+  FIXTURES_REQUIRED wine
+  ENVIRONMENT "${wine_env}")
