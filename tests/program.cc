@@ -20,13 +20,6 @@ env_or(const char *name, const std::string &fallback)
 	return value != nullptr && *value != '\0' ? value : fallback;
 }
 
-std::string
-slurp(const fs::path &path)
-{
-	std::ifstream in(path, std::ios::binary);
-	return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 [[noreturn]] void
 exec(const std::vector<std::string> &command, const fs::path &cwd)
 {
@@ -63,6 +56,13 @@ feed(int fd, const std::string &data)
 }
 
 } // namespace
+
+std::string
+slurp(const fs::path &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 const Target &
 target()

@@ -46,6 +46,9 @@ pid_t start_program(const std::vector<std::string> &command,
 // Waits for a started program: its exit status, or -1 if it did not exit.
 int wait_program(pid_t pid);
 
+// The whole content of a file, or "" if it cannot be read.
+std::string slurp(const std::filesystem::path &path);
+
 // The launcher, if any, followed by program.
 std::vector<std::string> launch(const std::string &program);
 

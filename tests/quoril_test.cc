@@ -15,7 +15,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
@@ -150,13 +149,6 @@ repeat(const std::string &piece, size_t times)
 	for (size_t i = 0; i < times; i++)
 		s += piece;
 	return s;
-}
-
-std::string
-slurp(const fs::path &path)
-{
-	std::ifstream in(path, std::ios::binary);
-	return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // Owns a temporary folder: the program runs in work_, its captured output
