@@ -98,8 +98,11 @@ encode_high_bytes(const unsigned char *input_data, uint32_t size,
 			out += BLOCK;
 			i += BLOCK;
 		} else if (m.high == 0xFFFF) {
-			for (size_t k = 0; k < BLOCK; k++)
-				append_byte(out + k * sizeof(Reference), input_data[i + k]);
+			for (size_t k = 0; k < BLOCK; k++) {
+				std::memcpy(out + k * sizeof(Reference),
+				    REFERENCES[input_data[i + k] - 128].data(),
+				    sizeof(Reference));
+			}
 			out += BLOCK * sizeof(Reference);
 			replaced_count += static_cast<int32_t>(BLOCK);
 			i += BLOCK;
