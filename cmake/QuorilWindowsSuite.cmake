@@ -9,8 +9,9 @@ endif()
 find_program(QUORIL_MINGW64 x86_64-w64-mingw32-g++-posix)
 find_program(QUORIL_MINGW32 i686-w64-mingw32-g++-posix)
 find_program(QUORIL_WINE64 wine64 PATHS /usr/lib/wine)
+find_program(QUORIL_WINESERVER wineserver PATHS /usr/lib/wine)
 
-if(NOT QUORIL_MINGW64 OR NOT QUORIL_MINGW32 OR NOT QUORIL_WINE64)
+if(NOT QUORIL_MINGW64 OR NOT QUORIL_MINGW32 OR NOT QUORIL_WINE64 OR NOT QUORIL_WINESERVER)
   quoril_skip_suite(windows_suite "it needs g++-mingw-w64-x86-64-posix, g++-mingw-w64-i686-posix and wine64")
   return()
 endif()
@@ -32,10 +33,17 @@ endforeach()
 set(windows_dir ${CMAKE_BINARY_DIR}/windows-x86_64)
 set(wine_env WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix WINEDEBUG=-all)
 
-# Wine's first start creates its prefix and takes several seconds.
-add_test(NAME windows_wine_prefix
-  COMMAND ${CMAKE_COMMAND} -E env ${wine_env} ${QUORIL_WINE64} wineboot --init)
-set_tests_properties(windows_wine_prefix PROPERTIES FIXTURES_SETUP wine)
+# One persistent Wine server and a ready prefix for the whole suite,
+# stopped after its last test (see wine_server.sh for why).
+add_test(NAME windows_wine_start
+  COMMAND ${CMAKE_COMMAND} -E env ${wine_env}
+    bash ${CMAKE_CURRENT_SOURCE_DIR}/wine_server.sh start
+      ${QUORIL_WINESERVER} ${QUORIL_WINE64})
+add_test(NAME windows_wine_stop
+  COMMAND ${CMAKE_COMMAND} -E env ${wine_env}
+    bash ${CMAKE_CURRENT_SOURCE_DIR}/wine_server.sh stop ${QUORIL_WINESERVER})
+set_tests_properties(windows_wine_start PROPERTIES FIXTURES_SETUP wine)
+set_tests_properties(windows_wine_stop PROPERTIES FIXTURES_CLEANUP wine)
 
 add_test(NAME windows_end_to_end COMMAND end_to_end_tests)
 set_tests_properties(windows_end_to_end PROPERTIES
