@@ -2,12 +2,45 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "encode.h"
 #include "fileio.h"
+
+// Room for any path the system opens, and for a temporary name beside it.
+constexpr size_t PATH_CAPACITY = PATH_MAX + 16;
+
+// The temporary file's name, in the output's folder.
+constexpr char TEMP_PATTERN[] = ".quoril-XXXXXX";
+
+// Symbolic links followed before giving up, as the kernel does.
+constexpr int MAX_LINKS = 40;
+
+struct output_file {
+	int fd;            // what the text goes to
+	int held;          // the existing output, locked, or -1
+	bool in_place;     // fd is the output itself, no temporary file
+	bool overwrite;
+	char target[PATH_CAPACITY];  // the name the text ends up under
+	char temp[PATH_CAPACITY];
+};
+
+static output_file the_output;
+
+void
+prepare_process()
+{
+	// A reader that goes away (EPIPE) or a file-size limit (EFBIG) then
+	// fails the write, which the run reports.
+	(void)std::signal(SIGPIPE, SIG_IGN);
+	(void)std::signal(SIGXFSZ, SIG_IGN);
+}
 
 // Takes a lock without waiting. Only a lock that another process holds,
 // or a real failure, refuses: a file system that cannot lock at all (some
@@ -36,23 +69,43 @@ close_failing(int fd, run_error error)
 	return error;
 }
 
-bool
-file_exists(const char *name)
+// Whether a regular file can be shared for reading: opened, and not locked
+// by another run.
+static bool
+readable_unlocked(const char *name)
 {
-	struct stat st;
-	bool exists;
+	bool unlocked;
 	int fd;
 
-	// O_NONBLOCK: a FIFO without a writer must not hang the probe.
 	fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
 	if (fd == -1)
 		return false;
-	exists = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) &&
-	    lock_file(fd, LOCK_SH);
+	unlocked = lock_file(fd, LOCK_SH);
 	// Nothing was written through fd, so a failed close loses nothing;
-	// the exclusive create of the output guards against a wrong answer.
+	// the output is never moved onto an existing name without overwrite.
 	if (close(fd) == -1)
 		return false;
+	return unlocked;
+}
+
+bool
+file_exists(const char *name)
+{
+	int saved = errno;
+	struct stat st;
+	bool exists;
+
+	// A FIFO or a device is judged from its type alone: opening a FIFO
+	// would meet, and on closing kill, a writer waiting on it.
+	if (stat(name, &st) == -1)
+		exists = false;
+	else if (S_ISDIR(st.st_mode))
+		exists = false;
+	else if (S_ISREG(st.st_mode))
+		exists = readable_unlocked(name);
+	else
+		exists = true;
+	errno = saved;
 	return exists;
 }
 
@@ -116,65 +169,257 @@ load_input(const char *name, unsigned char *input_data, uint32_t *size)
 	return RUN_OK;
 }
 
-// Opens the output for writing, locked and empty. Without overwrite the
-// file must not exist yet; a file we cannot lock is left as it was.
-static int
-open_output(const char *name, bool overwrite)
+// Copies text into a buffer of PATH_CAPACITY bytes, or fails as the system
+// does with a name it cannot take.
+static bool
+copy_path(char *to, const char *text)
 {
-	struct stat st;
-	int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
-	int fd;
-
-	if (!overwrite)
-		flags |= O_EXCL;
-	// No O_TRUNC: another run may hold the file, and it is emptied only
-	// once the lock is ours.
-	fd = open(name, flags, 0666);
-	if (fd == -1)
-		return -1;
-	if (!lock_file(fd, LOCK_EX) || fstat(fd, &st) == -1 ||
-	    (S_ISREG(st.st_mode) && ftruncate(fd, 0) == -1)) {
-		(void)close_failing(fd, ERROR_CREATE_OUTPUT);
-		return -1;
+	if (std::strlen(text) >= PATH_CAPACITY) {
+		errno = ENAMETOOLONG;
+		return false;
 	}
-	return fd;
+	std::strcpy(to, text);
+	return true;
 }
 
+// Length of the folder part of path, its last slash included; 0 for a name
+// in the current folder.
+static size_t
+folder_length(const char *path)
+{
+	const char *slash = std::strrchr(path, '/');
+
+	return slash == nullptr ? 0 : static_cast<size_t>(slash - path) + 1;
+}
+
+// Follows symbolic links from name to the file they end at, which need not
+// exist: the text is put there and the links stay links.
 static bool
-write_all(int fd, const char *text, size_t length)
+resolve_links(const char *name, char *path)
+{
+	char link[PATH_CAPACITY];
+	struct stat st;
+	ssize_t n;
+	size_t keep;
+
+	if (!copy_path(path, name))
+		return false;
+	for (int hops = 0; hops < MAX_LINKS; hops++) {
+		if (lstat(path, &st) == -1 || !S_ISLNK(st.st_mode))
+			return true;
+		n = readlink(path, link, sizeof link - 1);
+		if (n == -1)
+			return false;
+		link[n] = '\0';
+		// A relative link is relative to the folder that holds it.
+		keep = link[0] == '/' ? 0 : folder_length(path);
+		if (keep + static_cast<size_t>(n) >= PATH_CAPACITY) {
+			errno = ENAMETOOLONG;
+			return false;
+		}
+		std::memcpy(path + keep, link, static_cast<size_t>(n) + 1);
+	}
+	errno = ELOOP;
+	return false;
+}
+
+// Creates the temporary file beside out->target, readable by us alone
+// until it takes the mode the output is to have.
+static bool
+create_temp(output_file *out, mode_t mode)
+{
+	size_t folder = folder_length(out->target);
+
+	if (folder + sizeof TEMP_PATTERN > PATH_CAPACITY) {
+		errno = ENAMETOOLONG;
+		return false;
+	}
+	std::memcpy(out->temp, out->target, folder);
+	std::memcpy(out->temp + folder, TEMP_PATTERN, sizeof TEMP_PATTERN);
+	out->fd = mkostemp(out->temp, O_CLOEXEC);
+	if (out->fd == -1) {
+		out->temp[0] = '\0';
+		return false;
+	}
+	return fchmod(out->fd, mode) == 0;
+}
+
+// The mode a new file gets: read and write for all, less the umask.
+static mode_t
+new_file_mode()
+{
+	mode_t mask = umask(0);
+
+	(void)umask(mask);
+	return 0666 & ~mask;
+}
+
+// Writes in place: a device or a FIFO, opened as it is. The lock keeps
+// another run from mixing its text in.
+static run_error
+open_in_place(output_file *out)
+{
+	out->in_place = true;
+	out->fd = open(out->target, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+	if (out->fd == -1 || !lock_file(out->fd, LOCK_EX))
+		return ERROR_CREATE_OUTPUT;
+	return RUN_OK;
+}
+
+// Replaces an existing regular file. It is held locked until the new text
+// has taken its name, so no other run writes it meanwhile, and the new
+// file gets its mode, owner and group.
+static run_error
+open_replacement(output_file *out)
+{
+	struct stat st;
+
+	out->held = open(out->target, O_WRONLY | O_CLOEXEC);
+	if (out->held == -1 || !lock_file(out->held, LOCK_EX) ||
+	    fstat(out->held, &st) == -1)
+		return ERROR_CREATE_OUTPUT;
+	if (create_temp(out, st.st_mode & 07777)) {
+		// Only root may give a file away; where we may not, the new
+		// file stays ours.
+		if (fchown(out->fd, st.st_uid, st.st_gid) == -1 && errno != EPERM)
+			return ERROR_CREATE_OUTPUT;
+		return RUN_OK;
+	}
+	// A folder that refuses new files may still hold a file we may
+	// write: that one is emptied and written in place.
+	if (out->fd != -1 || errno != EACCES || ftruncate(out->held, 0) == -1)
+		return ERROR_CREATE_OUTPUT;
+	out->fd = out->held;
+	out->held = -1;
+	out->in_place = true;
+	return RUN_OK;
+}
+
+static run_error
+start_output(output_file *out, const char *name)
+{
+	struct stat st;
+
+	// Without overwrite nothing is replaced, not even a link, so the
+	// name is used as it is.
+	if (!out->overwrite) {
+		if (!copy_path(out->target, name) ||
+		    !create_temp(out, new_file_mode()))
+			return ERROR_CREATE_OUTPUT;
+		return RUN_OK;
+	}
+	if (!resolve_links(name, out->target))
+		return ERROR_CREATE_OUTPUT;
+	if (stat(out->target, &st) == -1) {
+		if (errno != ENOENT || !create_temp(out, new_file_mode()))
+			return ERROR_CREATE_OUTPUT;
+		return RUN_OK;
+	}
+	if (!S_ISREG(st.st_mode))
+		return open_in_place(out);
+	return open_replacement(out);
+}
+
+run_error
+open_output(const char *name, bool overwrite, output_file **result)
+{
+	output_file *out = &the_output;
+	run_error error;
+
+	out->fd = -1;
+	out->held = -1;
+	out->in_place = false;
+	out->overwrite = overwrite;
+	out->temp[0] = '\0';
+	error = start_output(out, name);
+	if (error != RUN_OK)
+		discard_output(out);
+	*result = out;
+	return error;
+}
+
+run_error
+write_output(output_file *out, const char *text, size_t length)
 {
 	ssize_t n;
 
 	while (length > 0) {
-		n = write(fd, text, length);
+		n = write(out->fd, text, length);
 		if (n == -1 && errno == EINTR)
 			continue;
 		if (n == -1)
-			return false;
+			return ERROR_WRITE_OUTPUT;
 		if (n == 0) {
 			errno = EIO;
-			return false;
+			return ERROR_WRITE_OUTPUT;
 		}
 		text += n;
 		length -= static_cast<size_t>(n);
 	}
+	return RUN_OK;
+}
+
+// Gives the temporary file the output's name. Without overwrite an
+// existing name, even one that appeared since the check, is never
+// replaced.
+static bool
+move_into_place(output_file *out)
+{
+	if (out->overwrite)
+		return rename(out->temp, out->target) == 0;
+#ifdef RENAME_NOREPLACE
+	if (renameat2(AT_FDCWD, out->temp, AT_FDCWD, out->target,
+	    RENAME_NOREPLACE) == 0)
+		return true;
+	// Some file systems cannot; a new link refuses an existing name too.
+	if (errno != EINVAL && errno != ENOSYS)
+		return false;
+#endif
+	if (link(out->temp, out->target) == -1)
+		return false;
+	// The output is whole under its name; a second name left on it
+	// loses nothing.
+	(void)unlink(out->temp);
 	return true;
 }
 
 run_error
-store_output(const char *name, const char *output_text, bool overwrite)
+commit_output(output_file *out)
 {
-	size_t length = std::strlen(output_text);
-	int fd;
+	int fd = out->fd;
 
-	fd = open_output(name, overwrite);
-	if (fd == -1)
-		return ERROR_CREATE_OUTPUT;
-	if (!write_all(fd, output_text, length))
-		return close_failing(fd, ERROR_WRITE_OUTPUT);
-	if (close(fd) == -1)
+	out->fd = -1;
+	if (close(fd) == -1) {
+		discard_output(out);
 		return ERROR_WRITE_OUTPUT;
+	}
+	if (!out->in_place && !move_into_place(out)) {
+		discard_output(out);
+		return ERROR_CREATE_OUTPUT;
+	}
+	// Nothing was written through held, the old output: closing it
+	// loses nothing, whatever close says.
+	if (out->held != -1)
+		(void)close(out->held);
+	out->held = -1;
 	return RUN_OK;
+}
+
+void
+discard_output(output_file *out)
+{
+	int saved = errno;
+
+	if (out->fd != -1)
+		(void)close(out->fd);
+	if (out->held != -1)
+		(void)close(out->held);
+	if (out->temp[0] != '\0')
+		(void)unlink(out->temp);
+	out->temp[0] = '\0';
+	out->fd = -1;
+	out->held = -1;
+	errno = saved;
 }
 
 int

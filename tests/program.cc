@@ -34,10 +34,16 @@ exec(const std::vector<std::string> &command, const fs::path &cwd)
 	_exit(127);
 }
 
+int
+create(const fs::path &path)
+{
+	return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+}
+
 bool
 redirect(const fs::path &path, int target)
 {
-	int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+	int fd = create(path);
 	return fd != -1 && dup2(fd, target) != -1;
 }
 
@@ -86,16 +92,29 @@ launch(const std::string &program)
 
 pid_t
 start_program(const std::vector<std::string> &command, const fs::path &cwd,
-    int in, const fs::path &out, const fs::path &err)
+    int in, int out, const fs::path &err)
 {
 	// A child that stops reading its piped input early must not kill us.
 	std::signal(SIGPIPE, SIG_IGN);
 	pid_t pid = fork();
 	if (pid == 0) {
-		if (dup2(in, 0) == -1 || !redirect(out, 1) || !redirect(err, 2))
+		if (dup2(in, 0) == -1 || dup2(out, 1) == -1 || !redirect(err, 2))
 			_exit(126);
 		exec(command, cwd);
 	}
+	return pid;
+}
+
+pid_t
+start_program(const std::vector<std::string> &command, const fs::path &cwd,
+    int in, const fs::path &out, const fs::path &err)
+{
+	int fd = create(out);
+
+	if (fd == -1)
+		return -1;
+	pid_t pid = start_program(command, cwd, in, fd, err);
+	close(fd);
 	return pid;
 }
 

@@ -43,6 +43,12 @@ pid_t start_program(const std::vector<std::string> &command,
     const std::filesystem::path &cwd, int in,
     const std::filesystem::path &out, const std::filesystem::path &err);
 
+// The same with standard output on out, a descriptor the caller still
+// owns and closes.
+pid_t start_program(const std::vector<std::string> &command,
+    const std::filesystem::path &cwd, int in, int out,
+    const std::filesystem::path &err);
+
 // Waits for a started program: its exit status, or -1 if it did not exit.
 int wait_program(pid_t pid);
 

@@ -4,14 +4,19 @@
 // Linux build and, under Wine, the Windows build.
 
 #include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -28,10 +33,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A folder's content: file name to bytes, "<dir>" for a folder and
-// "-> target" for a symbolic link.
+// A folder's content: file name to bytes, "<dir>" for a folder, "<fifo>"
+// for a FIFO and "-> target" for a symbolic link.
 using Files = std::map<std::string, std::string>;
 const std::string DIR = "<dir>";
+const std::string FIFO = "<fifo>";
 
 // Why a call failed, as each platform's error code says it.
 enum Fault {
@@ -45,6 +51,8 @@ enum Fault {
 	DISK_FULL,
 	NAME_TOO_LONG,
 	IO_ERROR,
+	CROSS_DEVICE,
+	SIZE_LIMIT,
 };
 
 int
@@ -59,12 +67,14 @@ code(Fault fault)
 		{ENOENT, 2},       // ERROR_FILE_NOT_FOUND
 		{ENOENT, 3},       // ERROR_PATH_NOT_FOUND
 		{EISDIR, 5},       // ERROR_ACCESS_DENIED
-		{EEXIST, 80},      // ERROR_FILE_EXISTS
+		{EEXIST, 183},     // ERROR_ALREADY_EXISTS, from the final move
 		{EWOULDBLOCK, 32}, // ERROR_SHARING_VIOLATION
 		{EFBIG, 223},      // ERROR_FILE_TOO_LARGE
 		{ENOSPC, 112},     // ERROR_DISK_FULL
 		{ENAMETOOLONG, 206}, // ERROR_FILENAME_EXCED_RANGE
 		{EIO, 1117},       // ERROR_IO_DEVICE
+		{EXDEV, 17},       // ERROR_NOT_SAME_DEVICE
+		{EFBIG, 223},      // RLIMIT_FSIZE, POSIX only
 	};
 	const Codes &c = codes[fault];
 	return target().windows ? c.windows : c.posix;
@@ -157,6 +167,8 @@ class Quoril : public ::testing::Test {
 protected:
 	fs::path root_;
 	fs::path work_;
+	// Put before the program on its command line (strace, sh, setpriv).
+	std::vector<std::string> wrapper_;
 
 	void
 	SetUp() override
@@ -200,6 +212,8 @@ protected:
 				files[name] = "-> " + fs::read_symlink(e.path()).string();
 			else if (e.is_directory())
 				files[name] = DIR;
+			else if (e.is_fifo())
+				files[name] = FIFO;
 			else
 				files[name] = slurp(e.path());
 		}
@@ -210,7 +224,9 @@ protected:
 	run(const std::vector<std::string> &args,
 	    const std::optional<std::string> &input = std::nullopt)
 	{
-		std::vector<std::string> command = launch(target().program);
+		std::vector<std::string> command = wrapper_;
+		std::vector<std::string> program = launch(target().program);
+		command.insert(command.end(), program.begin(), program.end());
 		command.insert(command.end(), args.begin(), args.end());
 		return run_program(command, work_, root_, input);
 	}
@@ -449,6 +465,33 @@ TEST_F(Quoril, DanglingLinkAsOutput)
 	EXPECT_TRUE(fs::is_symlink(work_ / "a.htm"));
 }
 
+// A replaced output is a new file under the old name: a symbolic link to
+// it stays a link, its mode stays, other hard links keep the old text.
+TEST_F(Quoril, ReplacedOutputKeepsItsLinksAndMode)
+{
+	POSIX_ONLY();
+	make({{"a.txt", "caf\xE9"}, {"dir/target.htm", "old"}});
+	fs::create_symlink("dir/target.htm", work_ / "link.htm");
+	fs::create_hard_link(work_ / "dir/target.htm", work_ / "hard.htm");
+	ASSERT_EQ(chmod((work_ / "dir/target.htm").c_str(), 0640), 0);
+
+	expect({"a.txt", "link.htm", "/O"}, replaced(1));
+	EXPECT_TRUE(fs::is_symlink(work_ / "link.htm"));
+	EXPECT_EQ(slurp(work_ / "dir/target.htm"), "caf&#233;");
+	EXPECT_EQ(slurp(work_ / "hard.htm"), "old");
+	struct stat st;
+	ASSERT_EQ(stat((work_ / "dir/target.htm").c_str(), &st), 0);
+	EXPECT_EQ(st.st_mode & 07777, 0640u);
+	// A new output gets the usual mode of a new file.
+	mode_t mask = umask(022);
+	expect({"a.txt", "new.htm"}, replaced(1));
+	umask(mask);
+	ASSERT_EQ(stat((work_ / "new.htm").c_str(), &st), 0);
+	EXPECT_EQ(st.st_mode & 07777, 0644u);
+	EXPECT_EQ(fs::directory_iterator(work_ / "dir")->path().filename(),
+	    "target.htm");
+}
+
 // Another Windows program holding a file open, through the test helper.
 class Holder {
 public:
@@ -524,9 +567,11 @@ TEST_F(Quoril, FullExitCodeOnWindows)
 
 
 // Many runs at once on the same files: writers replacing one output with
-// /O, readers converting that same file as their input. Each version has
-// its own length, so a torn read or a mixed write cannot pass for a whole
-// one. Every run either succeeds or stops at the other's lock.
+// /O and racing to create another without it, readers converting those
+// same files as their input. Each version has its own length, so a torn
+// read or a mixed write cannot pass for a whole one, and neither can an
+// output that a run has not finished. Every run either succeeds or stops
+// at the other's lock or file.
 TEST_F(Quoril, ConcurrentRunsNeverMixOrTear)
 {
 	const int writers = 4;
@@ -537,7 +582,10 @@ TEST_F(Quoril, ConcurrentRunsNeverMixOrTear)
 	for (int k = 0; k < writers; k++) {
 		std::string text = repeat(std::string(1, static_cast<char>('a' + k)),
 		    3000 * static_cast<size_t>(k + 1));
+		// Two copies: a run locks its input, and runs of the same
+		// input would stop each other.
 		sources["src" + std::to_string(k) + ".txt"] = text + "\xE9";
+		sources["new" + std::to_string(k) + ".txt"] = text + "\xE9";
 		versions.push_back(text + "&#233;");
 	}
 	make(sources);
@@ -545,27 +593,49 @@ TEST_F(Quoril, ConcurrentRunsNeverMixOrTear)
 
 	const std::string wrote = expected_out(replaced(1));
 	const std::string copied = expected_out(replaced(0));
-	const std::string write_locked =
-	    expected_out(failed(ERROR_CREATE_OUTPUT, LOCKED));
-	const std::string read_locked = expected_out(failed(ERROR_OPEN_INPUT, LOCKED));
+	const std::vector<std::string> write_refusals = {
+	    expected_out(failed(ERROR_CREATE_OUTPUT, LOCKED))};
+	const std::vector<std::string> create_refusals = {
+	    expected_out(failed(ERROR_OUTPUT_EXISTS, NO_CODE)),
+	    expected_out(failed(ERROR_CREATE_OUTPUT, ALREADY_EXISTS))};
+	const std::vector<std::string> read_refusals = {
+	    expected_out(failed(ERROR_OPEN_INPUT, LOCKED)),
+	    expected_out(failed(ERROR_OPEN_INPUT, NOT_FOUND))};
 	auto is_version = [&](const std::string &text) {
 		return std::find(versions.begin(), versions.end(), text) !=
 		    versions.end();
 	};
+	struct Run {
+		std::vector<std::string> args;
+		bool reader;
+		const std::vector<std::string> &refusals;
+	};
 
 	for (int round = 0; round < rounds; round++) {
 		SCOPED_TRACE("round " + std::to_string(round));
-		std::vector<std::vector<std::string>> runs;
-		for (int k = 0; k < writers; k++)
-			runs.push_back({"src" + std::to_string(k) + ".txt", "shared.htm", "/O"});
-		for (int j = 0; j < readers; j++)
-			runs.push_back({"shared.htm", "copy" + std::to_string(j) + ".htm", "/O"});
+		fs::remove(work_ / "new.htm");
+		std::vector<Run> runs;
+		for (int k = 0; k < writers; k++) {
+			std::string n = std::to_string(k);
+			runs.push_back({{"src" + n + ".txt", "shared.htm", "/O"}, false,
+			    write_refusals});
+			runs.push_back({{"new" + n + ".txt", "new.htm"}, false,
+			    create_refusals});
+		}
+		for (int j = 0; j < readers; j++) {
+			std::string n = std::to_string(j);
+			runs.push_back({{"shared.htm", "copy" + n + ".htm", "/O"}, true,
+			    read_refusals});
+			runs.push_back({{"new.htm", "new" + n + ".htm", "/O"}, true,
+			    read_refusals});
+		}
 
 		std::vector<pid_t> pids;
 		int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
 		for (size_t i = 0; i < runs.size(); i++) {
 			std::vector<std::string> command = launch(target().program);
-			command.insert(command.end(), runs[i].begin(), runs[i].end());
+			command.insert(command.end(), runs[i].args.begin(),
+			    runs[i].args.end());
 			std::string n = std::to_string(i);
 			pids.push_back(start_program(command, work_, in,
 			    root_ / ("out" + n), root_ / ("err" + n)));
@@ -573,23 +643,243 @@ TEST_F(Quoril, ConcurrentRunsNeverMixOrTear)
 		close(in);
 
 		for (size_t i = 0; i < runs.size(); i++) {
+			const Run &run = runs[i];
+			SCOPED_TRACE(run.args[0] + " " + run.args[1]);
 			std::string n = std::to_string(i);
 			int status = wait_program(pids[i]);
 			std::string out = slurp(root_ / ("out" + n));
 			EXPECT_EQ(slurp(root_ / ("err" + n)), "");
-			bool reader = runs[i][0] == "shared.htm";
-			if (out == (reader ? copied : wrote)) {
-				EXPECT_EQ(status, expected_status(replaced(reader ? 0 : 1)));
-				if (reader) {
-					EXPECT_TRUE(is_version(slurp(work_ / runs[i][1])));
+			if (out == (run.reader ? copied : wrote)) {
+				EXPECT_EQ(status, expected_status(replaced(run.reader ? 0 : 1)));
+				if (run.reader) {
+					EXPECT_TRUE(is_version(slurp(work_ / run.args[1])));
 				}
 			} else {
-				EXPECT_EQ(out, reader ? read_locked : write_locked);
+				EXPECT_NE(std::find(run.refusals.begin(), run.refusals.end(),
+				    out), run.refusals.end()) << out;
 				EXPECT_EQ(status, 255);
 			}
 		}
 		EXPECT_TRUE(is_version(slurp(work_ / "shared.htm")));
+		EXPECT_TRUE(is_version(slurp(work_ / "new.htm")));
+		for (int j = 0; j < readers; j++)
+			fs::remove(work_ / ("new" + std::to_string(j) + ".htm"));
 	}
+	// No run left a temporary file behind.
+	for (const auto &[name, content] : snapshot())
+		EXPECT_EQ(name.find("quoril"), std::string::npos) << name;
+}
+
+// A file system of 64 KiB over the work folder, where we may mount one
+// (as root). Every case's output is larger than that.
+class FullDisk : public Quoril {
+protected:
+	bool mounted_ = false;
+
+	void
+	SetUp() override
+	{
+		Quoril::SetUp();
+		if (mount("tmpfs", work_.c_str(), "tmpfs", 0, "size=64k") != 0)
+			GTEST_SKIP() << "cannot mount a tmpfs here: "
+				     << std::strerror(errno);
+		mounted_ = true;
+	}
+
+	void
+	TearDown() override
+	{
+		if (mounted_)
+			umount2(work_.c_str(), MNT_DETACH);
+		Quoril::TearDown();
+	}
+};
+
+// Whatever the output was, it is exactly that after a failed write, and
+// no temporary file is left behind.
+TEST_F(FullDisk, FailedWriteLeavesEverythingAsItWas)
+{
+	const std::string big = repeat("\xE9", 12000);
+	struct {
+		const char *name;
+		Files before;
+		std::vector<std::string> args;
+	} cases[] = {
+	    {"new output", {{"a.txt", big}}, {"a.txt", "a.htm"}},
+	    {"replacing an output", {{"a.txt", big}, {"a.htm", "old"}},
+		{"a.txt", "a.htm", "/O"}},
+	    {"in place", {{"a.txt", big}}, {"./a.txt", "a.txt", "/O"}},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		make(c.before);
+		expect(c.args, failed(ERROR_WRITE_OUTPUT, DISK_FULL));
+		EXPECT_EQ(snapshot(), c.before);
+		for (const auto &[name, content] : c.before)
+			fs::remove(work_ / name);
+	}
+}
+
+// Failures of single system calls, made with strace on the program.
+TEST_F(Quoril, FailingCallsLeaveEverythingAsItWas)
+{
+	POSIX_ONLY();
+	if (!fs::exists("/usr/bin/strace"))
+		GTEST_SKIP() << "needs strace";
+	const Files before = {{"a.txt", "caf\xE9"}, {"a.htm", "old"}};
+	struct {
+		const char *inject;
+		std::vector<std::string> args;
+		Outcome outcome;
+		Files changed;
+	} cases[] = {
+	    {"write:error=EIO:when=1", {"a.txt", "a.htm", "/O"},
+		failed(ERROR_WRITE_OUTPUT, IO_ERROR), {}},
+	    {"rename,renameat,renameat2:error=EXDEV", {"a.txt", "a.htm", "/O"},
+		failed(ERROR_CREATE_OUTPUT, CROSS_DEVICE), {}},
+	    // A new output that another program creates after the check.
+	    {"renameat2:error=EEXIST", {"a.txt", "new.htm"},
+		failed(ERROR_CREATE_OUTPUT, ALREADY_EXISTS), {}},
+	    // A file system that cannot refuse to replace in one call.
+	    {"renameat2:error=EINVAL", {"a.txt", "new.htm"}, replaced(1),
+		{{"new.htm", "caf&#233;"}}},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.inject);
+		make(before);
+		wrapper_ = {"/usr/bin/strace", "-qq", "-o", "/dev/null",
+		    "-e", std::string("inject=") + c.inject};
+		expect(c.args, c.outcome);
+		Files expected = before;
+		for (const auto &[name, content] : c.changed)
+			expected[name] = content;
+		EXPECT_EQ(snapshot(), expected);
+		fs::remove(work_ / "new.htm");
+	}
+}
+
+// A file-size limit fails the write (EFBIG) instead of killing the run.
+TEST_F(Quoril, FileSizeLimitIsAnError)
+{
+	POSIX_ONLY();
+	const Files before = {{"a.txt", repeat("\xE9", 500)}, {"a.htm", "old"}};
+	make(before);
+	wrapper_ = {"/bin/sh", "-c", "ulimit -f 1 && exec \"$0\" \"$@\""};
+	expect({"a.txt", "a.htm", "/O"}, failed(ERROR_WRITE_OUTPUT, SIZE_LIMIT));
+	expect({"a.txt", "b.htm"}, failed(ERROR_WRITE_OUTPUT, SIZE_LIMIT));
+	EXPECT_EQ(snapshot(), before);
+}
+
+// A folder that refuses new files, holding an output we may write: the
+// output is written in place.
+TEST_F(Quoril, ReadOnlyFolderWithWritableOutput)
+{
+	POSIX_ONLY();
+	make({{"a.txt", "caf\xE9"}, {"ro/a.htm", "old"}});
+	fs::permissions(work_ / "ro/a.htm", fs::perms(0666));
+	fs::permissions(work_ / "ro", fs::perms(0555));
+	if (geteuid() == 0) {
+		// Root may write anywhere: run as nobody.
+		fs::permissions(root_, fs::perms(0755));
+		fs::permissions(work_, fs::perms(0755));
+		wrapper_ = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+		    "--clear-groups"};
+		if (run({}).status != expected_status(usage()))
+			GTEST_SKIP() << "nobody cannot run the program here";
+	}
+	expect({"a.txt", "ro/a.htm", "/O"}, replaced(1));
+	EXPECT_EQ(slurp(work_ / "ro/a.htm"), "caf&#233;");
+	EXPECT_EQ(std::distance(fs::directory_iterator(work_ / "ro"),
+	    fs::directory_iterator()), 1);
+	fs::permissions(work_ / "ro", fs::perms(0755));
+}
+
+// A FIFO is judged by its type: the check never opens it, so a writer
+// waiting on it keeps waiting and loses nothing.
+TEST_F(Quoril, FifoWithWaitingWriterAsOutput)
+{
+	POSIX_ONLY();
+	make({{"a.txt", "caf\xE9"}});
+	const fs::path fifo = work_ / "out.fifo";
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+	pid_t writer = fork();
+	if (writer == 0) {
+		int fd = open(fifo.c_str(), O_WRONLY);
+		_exit(fd != -1 && write(fd, "text", 4) == 4 ? 0 : 1);
+	}
+	// Wait until it sleeps in its open, for want of a reader.
+	for (int i = 0; i < 500; i++) {
+		std::string stat = slurp("/proc/" + std::to_string(writer) + "/stat");
+		size_t end = stat.rfind(')');
+		if (end != std::string::npos && stat.compare(end, 4, ") S ") == 0)
+			break;
+		usleep(10000);
+	}
+
+	expect({"a.txt", "out.fifo"}, failed(ERROR_OUTPUT_EXISTS, NO_CODE));
+	int status;
+	ASSERT_EQ(waitpid(writer, &status, WNOHANG), 0) << "the writer has ended";
+	int fd = open(fifo.c_str(), O_RDONLY);
+	char text[8] = {};
+	EXPECT_EQ(read(fd, text, sizeof text), 4);
+	close(fd);
+	EXPECT_STREQ(text, "text");
+	ASSERT_EQ(waitpid(writer, &status, 0), writer);
+	EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// Input from a FIFO, which has no size to check: read to its end.
+TEST_F(Quoril, FifoAsInput)
+{
+	const fs::path fifo = work_ / "in.fifo";
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+	struct {
+		std::string text;
+		Outcome outcome;
+		Files changed;
+	} cases[] = {
+	    {"caf\xE9", replaced(1), {{"a.htm", "caf&#233;"}}},
+	    {repeat("a", 65537), failed(ERROR_INPUT_TOO_LARGE, TOO_LARGE), {}},
+	};
+	for (const auto &c : cases) {
+		pid_t writer = fork();
+		if (writer == 0) {
+			std::signal(SIGPIPE, SIG_IGN);
+			int fd = open(fifo.c_str(), O_WRONLY);
+			(void)write(fd, c.text.data(), c.text.size());
+			_exit(0);
+		}
+		expect({"in.fifo", "a.htm"}, c.outcome);
+		waitpid(writer, nullptr, 0);
+		Files expected = {{"in.fifo", FIFO}};
+		expected.insert(c.changed.begin(), c.changed.end());
+		EXPECT_EQ(snapshot(), expected);
+		fs::remove(work_ / "a.htm");
+	}
+}
+
+// A report that cannot be written is a failed run: the file work stands,
+// the exit status says error.
+TEST_F(Quoril, UnwritableStandardOutputIsAnError)
+{
+	make({{"a.txt", "caf\xE9"}});
+	std::vector<std::string> command = launch(target().program);
+	command.insert(command.end(), {"a.txt", "a.htm", "/O"});
+	int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+
+	pid_t pid = start_program(command, work_, in, "/dev/full", root_ / "err");
+	EXPECT_EQ(wait_program(pid), expected_status(failed(ERROR_WRITE_OUTPUT, NO_CODE)));
+	EXPECT_EQ(slurp(work_ / "a.htm"), "caf&#233;");
+	fs::remove(work_ / "a.htm");
+
+	int fds[2];
+	ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+	close(fds[0]);
+	pid = start_program(command, work_, in, fds[1], root_ / "err");
+	close(fds[1]);
+	EXPECT_EQ(wait_program(pid), expected_status(failed(ERROR_WRITE_OUTPUT, NO_CODE)));
+	EXPECT_EQ(slurp(work_ / "a.htm"), "caf&#233;");
+	close(in);
 }
 
 } // namespace
