@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Builds a package with CPack, unpacks it the way a user installs it, and
-# converts the bundled sample with the installed program.
+# Builds a package with CPack, checks what it holds, unpacks it the way a
+# user installs it, and converts the bundled sample with the installed
+# program. The Debian package must pass lintian without an error or a
+# warning.
 #
 #   package_test.sh deb CPACK BUILD_DIR SOURCE_DIR
 #   package_test.sh zip CPACK BUILD_DIR SOURCE_DIR WINE
 #
-# Exits 77, which the test counts as skipped, when dpkg-deb is missing.
+# Exits 77, which the test counts as skipped, when dpkg-deb or lintian is
+# missing.
 set -euo pipefail
 kind=$1 cpack=$2 build=$(realpath "$3") source=$(realpath "$4") wine=${5:-}
 work=$(mktemp -d)
@@ -19,15 +22,24 @@ fail() {
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
 case $kind in
 deb)
-	if ! command -v dpkg-deb >/dev/null; then
-		echo "skipped: dpkg-deb is not installed"
-		exit 77
-	fi
+	for tool in dpkg-deb lintian; do
+		if ! command -v $tool >/dev/null; then
+			echo "skipped: $tool is not installed"
+			exit 77
+		fi
+	done
 	(cd "$build" && "$cpack" -G DEB -B "$work/out") >/dev/null
 	package=$(ls "$work"/out/quoril_"$version"_*.deb) ||
 		fail "no quoril_${version}_<arch>.deb"
+	lintian --fail-on error,warning "$package" 2>&1 | grep -v 'root privileges' ||
+		true
+	lintian --fail-on error,warning "$package" >/dev/null 2>&1 ||
+		fail "lintian finds errors or warnings"
 	dpkg-deb -x "$package" "$work/root"
-	[ -f "$work/root/usr/share/man/man1/quoril.1" ] || fail "no manual page"
+	for file in man/man1/quoril.1.gz doc/quoril/copyright \
+	    doc/quoril/changelog.gz doc/quoril/LICENSE; do
+		[ -f "$work/root/usr/share/$file" ] || fail "no /usr/share/$file"
+	done
 	program=("$work/root/usr/bin/quoril")
 	;;
 zip)
@@ -35,11 +47,25 @@ zip)
 	package=$work/out/quoril-$version-win64.zip
 	[ -f "$package" ] || fail "no quoril-$version-win64.zip"
 	listing=$(cmake -E tar tf "$package")
-	for file in quoril.exe README.md LICENSE; do
+	texts=(README.txt LICENSE.txt CHANGELOG.txt quoril.txt)
+	for file in quoril.exe "${texts[@]}"; do
 		grep -qx "$file" <<<"$listing" || fail "$file is not in the ZIP"
 	done
 	mkdir "$work/root"
 	(cd "$work/root" && cmake -E tar xf "$package")
+	for file in "${texts[@]}"; do
+		! grep -q $'[^\r]$\|^$' "$work/root/$file" ||
+			fail "$file has a line that does not end in CRLF"
+	done
+	# The version resource's texts are UTF-16; the manifest is ASCII.
+	resource=$(strings -el -n 3 "$work/root/quoril.exe")
+	for value in ProductName Quoril FileVersion ProductVersion "$version" \
+	    LegalCopyright; do
+		grep -qx "$value" <<<"$resource" ||
+			fail "quoril.exe has no '$value' in its version resource"
+	done
+	grep -q 'level="asInvoker"' "$work/root/quoril.exe" ||
+		fail "quoril.exe has no manifest asking for asInvoker"
 	program=("$wine" "$work/root/quoril.exe")
 	;;
 *)
