@@ -33,6 +33,26 @@ make_references()
 
 constexpr std::array<Reference, 128> REFERENCES = make_references();
 
+// The same references as 8-byte words, so that each is written with one
+// store: its 6 characters and 2 bytes that the next piece overwrites.
+// Indexed by the byte itself; the low half is never used.
+constexpr std::array<uint64_t, 256>
+make_reference_words()
+{
+	std::array<uint64_t, 256> words{};
+
+	for (size_t v = 128; v < 256; v++) {
+		for (size_t k = 0; k < sizeof(Reference); k++) {
+			auto c = static_cast<unsigned char>(REFERENCES[v - 128][k]);
+			words[v] |= uint64_t{c} << (std::endian::native ==
+			    std::endian::little ? 8 * k : 8 * (7 - k));
+		}
+	}
+	return words;
+}
+
+constexpr std::array<uint64_t, 256> REFERENCE_WORDS = make_reference_words();
+
 // Bit i of special is set when byte i of the block at p is 0x00 or 0x80
 // and up; bit i of high when it is 0x80 and up.
 struct Masks {
@@ -83,7 +103,10 @@ append_byte(char *out, unsigned char b)
 // byte to replace or drop is copied whole; a block of bytes that are all
 // replaced is written at fixed offsets; in any other block the plain bytes
 // before the first special one are copied at once. Every store stays
-// within 6 output characters per input byte read so far.
+// within 6 output characters per input byte read so far, plus the NUL;
+// an all-high block is written with 8-byte stores, so only where at least
+// one more input byte follows it, whose room covers their last 2 bytes
+// (the last block of all goes byte by byte).
 void
 encode_high_bytes(const unsigned char *input_data, uint32_t size,
     char *output_text, int32_t &replaced_count)
@@ -97,11 +120,11 @@ encode_high_bytes(const unsigned char *input_data, uint32_t size,
 			std::memcpy(out, input_data + i, BLOCK);
 			out += BLOCK;
 			i += BLOCK;
-		} else if (m.high == 0xFFFF) {
+		} else if (m.high == 0xFFFF && size - i > BLOCK) {
 			for (size_t k = 0; k < BLOCK; k++) {
 				std::memcpy(out + k * sizeof(Reference),
-				    REFERENCES[input_data[i + k] - 128].data(),
-				    sizeof(Reference));
+				    &REFERENCE_WORDS[input_data[i + k]],
+				    sizeof(uint64_t));
 			}
 			out += BLOCK * sizeof(Reference);
 			replaced_count += static_cast<int32_t>(BLOCK);
