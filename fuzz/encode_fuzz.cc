@@ -53,5 +53,18 @@ LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	check(expected == out.data(), "output differs from the reference");
 	for (size_t i = 0; i < length; i++)
 		check(static_cast<unsigned char>(out[i]) < 0x80, "high byte in output");
+
+	// The program encodes in slices, each appended where the last one's
+	// text ended; cut the input in two where its first byte says.
+	size_t cut = size == 0 ? 0 : data[0] * size / 256;
+	std::vector<char> first(6 * cut + 1);
+	std::vector<char> second(6 * (size - cut) + 1);
+	int32_t sliced = 0;
+	encode_high_bytes(data, static_cast<uint32_t>(cut), first.data(), sliced);
+	encode_high_bytes(data + cut, static_cast<uint32_t>(size - cut),
+	    second.data(), sliced);
+	check(sliced == high, "sliced count differs");
+	check(expected == std::string(first.data()) + second.data(),
+	    "sliced output differs from the reference");
 	return 0;
 }

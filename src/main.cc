@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -7,11 +8,22 @@
 #include "fileio.h"
 #include "messages.h"
 
+// The output goes out through a buffer of this size, written as it fills.
+// A slice of input is encoded only where its whole output fits (6
+// characters a byte); with room for fewer than MIN_SLICE input bytes the
+// buffer is written out first.
+constexpr size_t OUTPUT_BUFFER_BYTES = 32768;
+constexpr uint32_t MIN_SLICE = 1024;
+
 static int32_t	convert(const char *, const char *, bool);
+static run_error encode_into(output_file *, const unsigned char *, uint32_t,
+		    int32_t &);
 static int32_t	fail(run_error);
 static int	finish(int32_t);
 static void	print_usage();
-static run_error store_output(const char *, const char *, bool);
+static void	report(const char *, int);
+static run_error store_output(const char *, const unsigned char *, uint32_t,
+		    bool, int32_t &);
 
 int
 main(int argc, char *argv[])
@@ -23,9 +35,7 @@ main(int argc, char *argv[])
 		print_usage();
 		return finish(-1);
 	}
-	std::fputs(BANNER_TEXT, stdout);
-	// Printing may leave a code behind (stdout not a terminal); the
-	// argument errors report no system call, so they must print 0.
+	// The argument errors report no system call, so they must print 0.
 	clear_last_error();
 	overwrite = overwrite_requested(argc, argv);
 	return finish(convert(argv[1], argv[2], overwrite));
@@ -41,14 +51,13 @@ finish(int32_t result)
 	return exit_status(result);
 }
 
-// The run proper: check the names, probe, load, encode, store, report.
-// The input is read whole and closed before the output is created, so a
-// file can be converted in place.
+// The run proper: check the names, probe, load, then encode and store,
+// and report. The input is read whole and closed before the output is
+// created, so a file can be converted in place.
 static int32_t
 convert(const char *input_name, const char *output_name, bool overwrite)
 {
 	static unsigned char input_data[MAX_INPUT_BYTES];
-	static char output_text[OUTPUT_TEXT_CAPACITY];
 	int32_t replaced_count = 0;
 	uint32_t size = 0;
 	run_error error;
@@ -60,18 +69,19 @@ convert(const char *input_name, const char *output_name, bool overwrite)
 	error = load_input(input_name, input_data, &size);
 	if (error != RUN_OK)
 		return fail(error);
-	encode_high_bytes(input_data, size, output_text, replaced_count);
-	error = store_output(output_name, output_text, overwrite);
+	error = store_output(output_name, input_data, size, overwrite,
+	    replaced_count);
 	if (error != RUN_OK)
 		return fail(error);
-	std::printf(SUCCESS_FORMAT, replaced_count);
+	report(SUCCESS_FORMAT, replaced_count);
 	return replaced_count;
 }
 
-// Writes the text through a temporary output that takes the output's
-// name only once it is whole.
+// Encodes the input into a temporary output that takes the output's name
+// only once it is whole.
 static run_error
-store_output(const char *name, const char *text, bool overwrite)
+store_output(const char *name, const unsigned char *input, uint32_t size,
+    bool overwrite, int32_t &replaced_count)
 {
 	output_file *output;
 	run_error error;
@@ -79,7 +89,7 @@ store_output(const char *name, const char *text, bool overwrite)
 	error = open_output(name, overwrite, &output);
 	if (error != RUN_OK)
 		return error;
-	error = write_output(output, text, std::strlen(text));
+	error = encode_into(output, input, size, replaced_count);
 	if (error != RUN_OK) {
 		discard_output(output);
 		return error;
@@ -87,13 +97,55 @@ store_output(const char *name, const char *text, bool overwrite)
 	return commit_output(output);
 }
 
+// Encodes the input slice by slice into the output buffer, and writes the
+// buffer to the output whenever it is nearly full, and at the end.
+static run_error
+encode_into(output_file *output, const unsigned char *input, uint32_t size,
+    int32_t &replaced_count)
+{
+	static char buffer[OUTPUT_BUFFER_BYTES + 1]; // and the encoder's NUL
+	size_t used = 0;
+	run_error error;
+
+	while (size > 0) {
+		auto room = static_cast<uint32_t>((OUTPUT_BUFFER_BYTES - used) / 6);
+		if (room < MIN_SLICE && room < size) {
+			error = write_output(output, buffer, used);
+			if (error != RUN_OK)
+				return error;
+			used = 0;
+			continue;
+		}
+		uint32_t slice = std::min(size, room);
+		encode_high_bytes(input, slice, buffer + used, replaced_count);
+		used += std::strlen(buffer + used);
+		input += slice;
+		size -= slice;
+	}
+	return used > 0 ? write_output(output, buffer, used) : RUN_OK;
+}
+
 static int32_t
 fail(run_error error)
 {
-	int code = last_error_code();
-
-	std::printf(error_format(error), code);
+	report(error_format(error), last_error_code());
 	return -1;
+}
+
+// Prints the banner and the run's one line, formatted from format and
+// value, with a single write.
+static void
+report(const char *format, int value)
+{
+	char text[sizeof BANNER_TEXT + 128];
+	size_t length = sizeof BANNER_TEXT - 1;
+	int n;
+
+	std::memcpy(text, BANNER_TEXT, length);
+	n = std::snprintf(text + length, sizeof text - length, format, value);
+	if (n > 0)
+		length += std::min(static_cast<size_t>(n), sizeof text - length - 1);
+	std::fwrite(text, 1, length, stdout);
 }
 
 static void
