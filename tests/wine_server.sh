@@ -25,10 +25,22 @@ start)
 	# A server left over from an interrupted run would refuse a second one.
 	stop
 	# The server and the services that wineboot starts outlive this
-	# script: they must not hold the caller's pipes open.
-	"$server" -p </dev/null >/dev/null 2>&1
+	# script: they must not hold the caller's pipes open, so what they
+	# say goes to a log, shown when a step fails.
+	log=$WINEPREFIX.log
+	if ! "$server" -p </dev/null >"$log" 2>&1; then
+		status=$?
+		cat "$log"
+		echo "FAIL: wineserver -p: status $status" >&2
+		exit 1
+	fi
 	# The first start creates the prefix and takes several seconds.
-	"$wine" wineboot --init </dev/null >/dev/null 2>&1
+	if ! "$wine" wineboot --init </dev/null >"$log" 2>&1; then
+		status=$?
+		cat "$log"
+		echo "FAIL: wineboot --init: status $status" >&2
+		exit 1
+	fi
 	;;
 stop)
 	stop
