@@ -53,6 +53,7 @@ enum Fault {
 	IO_ERROR,
 	CROSS_DEVICE,
 	SIZE_LIMIT,
+	ACCESS_DENIED,
 };
 
 int
@@ -75,6 +76,7 @@ code(Fault fault)
 		{EIO, 1117},       // ERROR_IO_DEVICE
 		{EXDEV, 17},       // ERROR_NOT_SAME_DEVICE
 		{EFBIG, 223},      // RLIMIT_FSIZE, POSIX only
+		{EACCES, 5},       // ERROR_ACCESS_DENIED
 	};
 	const Codes &c = codes[fault];
 	return target().windows ? c.windows : c.posix;
@@ -593,14 +595,22 @@ TEST_F(Quoril, ConcurrentRunsNeverMixOrTear)
 
 	const std::string wrote = expected_out(replaced(1));
 	const std::string copied = expected_out(replaced(0));
-	const std::vector<std::string> write_refusals = {
+	std::vector<std::string> write_refusals = {
 	    expected_out(failed(ERROR_CREATE_OUTPUT, LOCKED))};
 	const std::vector<std::string> create_refusals = {
 	    expected_out(failed(ERROR_OUTPUT_EXISTS, NO_CODE)),
 	    expected_out(failed(ERROR_CREATE_OUTPUT, ALREADY_EXISTS))};
-	const std::vector<std::string> read_refusals = {
+	std::vector<std::string> read_refusals = {
 	    expected_out(failed(ERROR_OPEN_INPUT, LOCKED)),
 	    expected_out(failed(ERROR_OPEN_INPUT, NOT_FOUND))};
+	if (target().windows) {
+		// Windows refuses to open a file that another run is just
+		// replacing (ERROR_ACCESS_DENIED).
+		write_refusals.push_back(
+		    expected_out(failed(ERROR_CREATE_OUTPUT, ACCESS_DENIED)));
+		read_refusals.push_back(
+		    expected_out(failed(ERROR_OPEN_INPUT, ACCESS_DENIED)));
+	}
 	auto is_version = [&](const std::string &text) {
 		return std::find(versions.begin(), versions.end(), text) !=
 		    versions.end();
