@@ -193,19 +193,24 @@ folder_length(const char *path)
 }
 
 // Follows symbolic links from name to the file they end at, which need not
-// exist: the text is put there and the links stay links.
+// exist: the text is put there and the links stay links. Sets *st to
+// that file's lstat() and *exists to whether it exists; fails where the
+// names cannot be followed (a missing folder is no failure here: creating
+// the temporary file reports it).
 static bool
-resolve_links(const char *name, char *path)
+resolve_links(const char *name, char *path, struct stat *st, bool *exists)
 {
 	char link[PATH_CAPACITY];
-	struct stat st;
 	ssize_t n;
 	size_t keep;
 
 	if (!copy_path(path, name))
 		return false;
 	for (int hops = 0; hops < MAX_LINKS; hops++) {
-		if (lstat(path, &st) == -1 || !S_ISLNK(st.st_mode))
+		*exists = lstat(path, st) == 0;
+		if (!*exists && errno != ENOENT)
+			return false;
+		if (!*exists || !S_ISLNK(st->st_mode))
 			return true;
 		n = readlink(path, link, sizeof link - 1);
 		if (n == -1)
@@ -299,6 +304,7 @@ static run_error
 start_output(output_file *out, const char *name)
 {
 	struct stat st;
+	bool exists;
 
 	// Without overwrite nothing is replaced, not even a link, so the
 	// name is used as it is.
@@ -308,10 +314,10 @@ start_output(output_file *out, const char *name)
 			return ERROR_CREATE_OUTPUT;
 		return RUN_OK;
 	}
-	if (!resolve_links(name, out->target))
+	if (!resolve_links(name, out->target, &st, &exists))
 		return ERROR_CREATE_OUTPUT;
-	if (stat(out->target, &st) == -1) {
-		if (errno != ENOENT || !create_temp(out, new_file_mode()))
+	if (!exists) {
+		if (!create_temp(out, new_file_mode()))
 			return ERROR_CREATE_OUTPUT;
 		return RUN_OK;
 	}
