@@ -736,7 +736,9 @@ TEST_F(Quoril, FailingCallsLeaveEverythingAsItWas)
 	POSIX_ONLY();
 	if (!fs::exists("/usr/bin/strace"))
 		GTEST_SKIP() << "needs strace";
-	const Files before = {{"a.txt", "caf\xE9"}, {"a.htm", "old"}};
+	// big.txt's output takes two writes of the output buffer.
+	const Files before = {{"a.txt", "caf\xE9"}, {"a.htm", "old"},
+	    {"big.txt", repeat("\xE9", 10000)}};
 	struct {
 		const char *inject;
 		std::vector<std::string> args;
@@ -745,6 +747,14 @@ TEST_F(Quoril, FailingCallsLeaveEverythingAsItWas)
 	} cases[] = {
 	    {"write:error=EIO:when=1", {"a.txt", "a.htm", "/O"},
 		failed(ERROR_WRITE_OUTPUT, IO_ERROR), {}},
+	    {"write:error=EIO:when=2", {"big.txt", "a.htm", "/O"},
+		failed(ERROR_WRITE_OUTPUT, IO_ERROR), {}},
+	    {"write:error=EIO:when=2", {"big.txt", "new.htm"},
+		failed(ERROR_WRITE_OUTPUT, IO_ERROR), {}},
+	    // A file system that cannot lock: the check's refused lock
+	    // leaves no code behind.
+	    {"flock:error=ENOLCK:when=1", {"a.txt", "a.htm"},
+		failed(ERROR_OUTPUT_EXISTS, NO_CODE), {}},
 	    {"rename,renameat,renameat2:error=EXDEV", {"a.txt", "a.htm", "/O"},
 		failed(ERROR_CREATE_OUTPUT, CROSS_DEVICE), {}},
 	    // A new output that another program creates after the check.
