@@ -51,6 +51,22 @@ encode(benchmark::State &state, const BenchInput *in)
 	state.SetBytesProcessed(state.iterations() * size);
 }
 
+// UTF-8 mode on the same input, as one last slice.
+void
+encode_utf8_mode(benchmark::State &state, const BenchInput *in)
+{
+	const auto *data = reinterpret_cast<const unsigned char *>(in->bytes.data());
+	auto size = static_cast<uint32_t>(in->bytes.size());
+
+	for (auto _ : state) {
+		int32_t replaced = 0;
+		encode_utf8(data, size, output_text, replaced, true);
+		benchmark::DoNotOptimize(replaced);
+		benchmark::ClobberMemory();
+	}
+	state.SetBytesProcessed(state.iterations() * size);
+}
+
 void
 copy(benchmark::State &state, const BenchInput *in)
 {
@@ -80,14 +96,15 @@ public:
 	void
 	Finalize() override
 	{
-		std::printf("\n%-10s %12s %12s %8s\n", "input", "encode", "memcpy",
-		    "ratio");
+		std::printf("\n%-10s %12s %12s %8s %12s %10s\n", "input", "encode",
+		    "memcpy", "ratio", "utf8 mode", "/ encode");
 		for (const BenchInput &in : INPUTS) {
 			double e = times_["encode/" + std::string(in.name)];
 			double m = times_["memcpy/" + std::string(in.name)];
-			if (e > 0 && m > 0)
-				std::printf("%-10s %9.2f us %9.2f us %8.2f\n", in.name,
-				    e / 1000, m / 1000, e / m);
+			double u = times_["utf8/" + std::string(in.name)];
+			if (e > 0 && m > 0 && u > 0)
+				std::printf("%-10s %9.2f us %9.2f us %8.2f %9.2f us %10.2f\n",
+				    in.name, e / 1000, m / 1000, e / m, u / 1000, u / e);
 		}
 		ConsoleReporter::Finalize();
 	}
@@ -106,6 +123,8 @@ main(int argc, char **argv)
 		    encode, &in);
 		benchmark::RegisterBenchmark(("memcpy/" + std::string(in.name)).c_str(),
 		    copy, &in);
+		benchmark::RegisterBenchmark(("utf8/" + std::string(in.name)).c_str(),
+		    encode_utf8_mode, &in);
 	}
 	benchmark::Initialize(&argc, argv);
 	RatioReporter reporter;

@@ -31,6 +31,17 @@ overwrite_requested(int argc, const char *const argv[])
 }
 
 bool
+utf8_requested(int argc, const char *const argv[])
+{
+	for (int i = 3; i < argc; i++) {
+		if (argv[i][0] == '/' && fold_to_lower(argv[i][1]) == 'u' &&
+		    argv[i][2] == '\0')
+			return true;
+	}
+	return false;
+}
+
+bool
 same_name(const char *a, const char *b)
 {
 	for (; fold_to_lower(*a) == fold_to_lower(*b); a++, b++) {

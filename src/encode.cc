@@ -97,7 +97,143 @@ append_byte(char *out, unsigned char b)
 	return out;
 }
 
+// The well-formed UTF-8 sequence at p, of which n bytes are there: its
+// length, with its code point in *code_point; 0 where none starts at p;
+// -1 where the n bytes begin one that the end cuts short.
+int
+utf8_sequence(const unsigned char *p, uint32_t n, uint32_t *code_point)
+{
+	unsigned char b = p[0];
+	unsigned char low = 0x80;
+	unsigned char high = 0xBF;
+	uint32_t more;
+	uint32_t c;
+
+	// The ranges of the second byte that rule out overlong forms,
+	// surrogates and code points past U+10FFFF.
+	if (b >= 0xC2 && b <= 0xDF) {
+		more = 1;
+		c = b & 0x1Fu;
+	} else if (b >= 0xE0 && b <= 0xEF) {
+		more = 2;
+		c = b & 0x0Fu;
+		low = b == 0xE0 ? 0xA0 : 0x80;
+		high = b == 0xED ? 0x9F : 0xBF;
+	} else if (b >= 0xF0 && b <= 0xF4) {
+		more = 3;
+		c = b & 0x07u;
+		low = b == 0xF0 ? 0x90 : 0x80;
+		high = b == 0xF4 ? 0x8F : 0xBF;
+	} else {
+		return 0;
+	}
+	for (uint32_t k = 1; k <= more; k++) {
+		if (k == n)
+			return -1;
+		if (p[k] < low || p[k] > high)
+			return 0;
+		low = 0x80;
+		high = 0xBF;
+		c = c << 6 | (p[k] & 0x3Fu);
+	}
+	*code_point = c;
+	return static_cast<int>(more) + 1;
+}
+
+// Appends "&#N;" for a code point and returns the new end.
+char *
+append_code_point(char *out, uint32_t c)
+{
+	char digits[8];
+	int n = 0;
+
+	do {
+		digits[n++] = static_cast<char>('0' + c % 10);
+		c /= 10;
+	} while (c != 0);
+	*out++ = '&';
+	*out++ = '#';
+	while (n > 0)
+		*out++ = digits[--n];
+	*out++ = ';';
+	return out;
+}
+
+// Decodes the sequence at input_data[i] and appends its piece: the byte
+// itself for ASCII (none for 0x00), one reference for a well-formed
+// sequence or a byte that starts none. Returns the bytes used, or 0 for a
+// sequence cut short by the end of a slice that is not the last.
+uint32_t
+append_utf8(char *&out, const unsigned char *input_data, uint32_t i,
+    uint32_t size, int32_t &replaced_count, bool last)
+{
+	unsigned char b = input_data[i];
+	uint32_t c;
+
+	if (b < 0x80) {
+		if (b != 0x00)
+			*out++ = static_cast<char>(b);
+		return 1;
+	}
+	int n = utf8_sequence(input_data + i, size - i, &c);
+	if (n < 0 && !last)
+		return 0;
+	replaced_count++;
+	if (n > 0) {
+		out = append_code_point(out, c);
+		return static_cast<uint32_t>(n);
+	}
+	out = append_byte(out, b);
+	return 1;
+}
+
 } // namespace
+
+uint32_t
+utf8_bom_length(const unsigned char *input_data, uint32_t size)
+{
+	return size >= 3 && input_data[0] == 0xEF && input_data[1] == 0xBB &&
+	    input_data[2] == 0xBF ? 3 : 0;
+}
+
+// Plain blocks of 16 bytes are copied whole as in encode_high_bytes; in
+// any other block the plain bytes before the first special one are copied
+// at once and one sequence is decoded there. No reference is longer than
+// 6 characters per byte it stands for ("&#1114111;" for 4 bytes), so the
+// output stays within its room.
+uint32_t
+encode_utf8(const unsigned char *input_data, uint32_t size,
+    char *output_text, int32_t &replaced_count, bool last)
+{
+	char *out = output_text;
+	uint32_t i = 0;
+	uint32_t n;
+
+	while (size - i >= BLOCK) {
+		Masks m = block_masks(input_data + i);
+		std::memcpy(out, input_data + i, BLOCK);
+		if (m.special == 0) {
+			out += BLOCK;
+			i += BLOCK;
+			continue;
+		}
+		auto plain = static_cast<uint32_t>(std::countr_zero(m.special));
+		out += plain;
+		i += plain;
+		n = append_utf8(out, input_data, i, size, replaced_count, last);
+		if (n == 0)
+			break;
+		i += n;
+	}
+	while (i < size) {
+		n = append_utf8(out, input_data, i, size, replaced_count, last);
+		if (n == 0)
+			break;
+		i += n;
+	}
+	*out = '\0';
+	return i;
+}
 
 // Works through the input a block of 16 bytes at a time. A block with no
 // byte to replace or drop is copied whole; a block of bytes that are all

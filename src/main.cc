@@ -15,21 +15,27 @@
 constexpr size_t OUTPUT_BUFFER_BYTES = 32768;
 constexpr uint32_t MIN_SLICE = 1024;
 
-static int32_t	convert(const char *, const char *, bool);
+// What the options ask for.
+struct options {
+	bool overwrite;
+	bool utf8;
+};
+
+static int32_t	convert(const char *, const char *, options);
 static run_error encode_into(output_file *, const unsigned char *, uint32_t,
-		    int32_t &);
+		    bool, int32_t &);
 static int32_t	fail(run_error);
 static int	finish(int32_t);
 static void	print_usage();
 static void	report(const char *, int);
 static run_error store_output(const char *, const unsigned char *, uint32_t,
-		    bool, int32_t &);
+		    options, int32_t &);
 
 int
 main(int argc, char *argv[])
 {
 	static char stdout_buffer[1024];
-	bool overwrite;
+	options opts;
 
 	// Everything a run prints goes out in one write at its end; a buffer
 	// of our own spares stdio from sizing and allocating one.
@@ -41,8 +47,9 @@ main(int argc, char *argv[])
 	}
 	// The argument errors report no system call, so they must print 0.
 	clear_last_error();
-	overwrite = overwrite_requested(argc, argv);
-	return finish(convert(argv[1], argv[2], overwrite));
+	opts.overwrite = overwrite_requested(argc, argv);
+	opts.utf8 = utf8_requested(argc, argv);
+	return finish(convert(argv[1], argv[2], opts));
 }
 
 // A run whose report could not be written did not do what it was asked:
@@ -59,7 +66,7 @@ finish(int32_t result)
 // and report. The input is read whole and closed before the output is
 // created, so a file can be converted in place.
 static int32_t
-convert(const char *input_name, const char *output_name, bool overwrite)
+convert(const char *input_name, const char *output_name, options opts)
 {
 	static unsigned char input_data[MAX_INPUT_BYTES];
 	int32_t replaced_count = 0;
@@ -68,12 +75,12 @@ convert(const char *input_name, const char *output_name, bool overwrite)
 
 	if (same_name(input_name, output_name))
 		return fail(ERROR_SAME_NAMES);
-	if (!overwrite && file_exists(output_name))
+	if (!opts.overwrite && file_exists(output_name))
 		return fail(ERROR_OUTPUT_EXISTS);
 	error = load_input(input_name, input_data, &size);
 	if (error != RUN_OK)
 		return fail(error);
-	error = store_output(output_name, input_data, size, overwrite,
+	error = store_output(output_name, input_data, size, opts,
 	    replaced_count);
 	if (error != RUN_OK)
 		return fail(error);
@@ -85,15 +92,21 @@ convert(const char *input_name, const char *output_name, bool overwrite)
 // only once it is whole.
 static run_error
 store_output(const char *name, const unsigned char *input, uint32_t size,
-    bool overwrite, int32_t &replaced_count)
+    options opts, int32_t &replaced_count)
 {
 	output_file *output;
 	run_error error;
 
-	error = open_output(name, overwrite, &output);
+	error = open_output(name, opts.overwrite, &output);
 	if (error != RUN_OK)
 		return error;
-	error = encode_into(output, input, size, replaced_count);
+	// A byte-order mark at the very start marks UTF-8 and is not text.
+	if (opts.utf8) {
+		uint32_t bom = utf8_bom_length(input, size);
+		input += bom;
+		size -= bom;
+	}
+	error = encode_into(output, input, size, opts.utf8, replaced_count);
 	if (error != RUN_OK) {
 		discard_output(output);
 		return error;
@@ -102,10 +115,11 @@ store_output(const char *name, const unsigned char *input, uint32_t size,
 }
 
 // Encodes the input slice by slice into the output buffer, and writes the
-// buffer to the output whenever it is nearly full, and at the end.
+// buffer to the output whenever it is nearly full, and at the end. In
+// UTF-8 mode a slice may end inside a sequence: its bytes begin the next.
 static run_error
 encode_into(output_file *output, const unsigned char *input, uint32_t size,
-    int32_t &replaced_count)
+    bool utf8, int32_t &replaced_count)
 {
 	static char buffer[OUTPUT_BUFFER_BYTES + 1]; // and the encoder's NUL
 	size_t used = 0;
@@ -121,7 +135,13 @@ encode_into(output_file *output, const unsigned char *input, uint32_t size,
 			continue;
 		}
 		uint32_t slice = std::min(size, room);
-		encode_high_bytes(input, slice, buffer + used, replaced_count);
+		if (utf8) {
+			slice = encode_utf8(input, slice, buffer + used,
+			    replaced_count, slice == size);
+		} else {
+			encode_high_bytes(input, slice, buffer + used,
+			    replaced_count);
+		}
 		used += std::strlen(buffer + used);
 		input += slice;
 		size -= slice;

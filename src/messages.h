@@ -33,7 +33,7 @@ inline constexpr char USAGE_TEXT[] =
     "\n"
     "Options: /O : Overwrite output file (default=fail if output file exists)\n"
     "\n"
-    "Free software under the MIT licence; see the LICENSE file.\n"
+    "         /U : Read input as UTF-8, one &# code per character (default=per byte)\n"
     "Report bugs on the Quoril issue tracker.\n";
 
 // Takes the number of replaced bytes.

@@ -48,6 +48,27 @@ struct NameCase {
 	bool expected;
 };
 
+TEST(Utf8Requested, OnlyExactlySlashU)
+{
+	const OverwriteCase cases[] = {
+		{{"quoril", "in", "out"}, false},
+		{{"quoril", "in", "out", "/U"}, true},
+		{{"quoril", "in", "out", "/u"}, true},
+		{{"quoril", "in", "out", "/U", "/O"}, true},
+		{{"quoril", "in", "out", "/O", "/U"}, true},
+		{{"quoril", "in", "out", "/UO"}, false},
+		{{"quoril", "in", "out", "/Utf8"}, false},
+		{{"quoril", "in", "out", "x/U"}, false},
+		{{"quoril", "in", "out", "/"}, false},
+		{{"quoril", "/U", "/u"}, false},
+	};
+	for (const OverwriteCase &c : cases) {
+		int argc = static_cast<int>(c.argv.size());
+		EXPECT_EQ(utf8_requested(argc, c.argv.data()), c.expected)
+		    << c.argv.back();
+	}
+}
+
 TEST(SameName, FoldsOnlyAsciiLetters)
 {
 	const NameCase cases[] = {

@@ -166,4 +166,80 @@ TEST(EncodeHighBytes, LargestInputFillsTheOutputExactly)
 	EXPECT_EQ(std::string(out.data() + OUTPUT_TEXT_CAPACITY - 7), "&#255;");
 }
 
+// UTF-8 mode, on a whole input, with the exact room it asks for.
+Encoded
+encode_utf8_text(const std::string &input)
+{
+	std::vector<char> out(6 * input.size() + 1, '\x7f');
+	int32_t replaced = 0;
+
+	uint32_t used = encode_utf8(
+	    reinterpret_cast<const unsigned char *>(input.data()),
+	    static_cast<uint32_t>(input.size()), out.data(), replaced, true);
+	EXPECT_EQ(used, input.size());
+	return {std::string(out.data()), replaced};
+}
+
+TEST(EncodeUtf8, OneReferencePerCharacter)
+{
+	using namespace std::string_literals;
+	const EncodeCase cases[] = {
+		{"caf\xC3\xA9", "caf&#233;", 1},
+		{"\xE2\x82\xAC", "&#8364;", 1},
+		{"\xF0\x9F\x98\x80", "&#128512;", 1},
+		{"\xC2\x80 \xDF\xBF \xEF\xBF\xBF \xF4\x8F\xBF\xBF",
+		    "&#128; &#2047; &#65535; &#1114111;", 4},
+		{"plain <a&b>\r\n", "plain <a&b>\r\n", 0},
+		// Latin-1 read as UTF-8 still comes out right.
+		{"caf\xE9", "caf&#233;", 1},
+		// Each kind of malformed input: its bytes one by one.
+		{"\xC0\xAF", "&#192;&#175;", 2},             // overlong
+		{"\xE0\x9F\xBF", "&#224;&#159;&#191;", 3},  // overlong
+		{"\xF0\x8F\xBF\xBF", "&#240;&#143;&#191;&#191;", 4},
+		{"\xED\xA0\x80", "&#237;&#160;&#128;", 3},  // surrogate
+		{"\xF4\x90\x80\x80", "&#244;&#144;&#128;&#128;", 4}, // > U+10FFFF
+		{"\xF5\x80", "&#245;&#128;", 2},
+		{"\x80x", "&#128;x", 1},                      // lone continuation
+		{"\xE2\x82", "&#226;&#130;", 2},              // cut at the end
+		{"\xE2\x82x", "&#226;&#130;x", 2},            // cut inside
+		// NUL is dropped, after decoding: it splits a sequence.
+		{"a\0b"s, "ab", 0},
+		{"\xC3\0\xA9"s, "&#195;&#169;", 2},
+		// A byte-order mark is a character here; the caller drops it
+		// at the very start.
+		{"\xEF\xBB\xBF", "&#65279;", 1},
+	};
+	for (const EncodeCase &c : cases) {
+		Encoded got = encode_utf8_text(c.input);
+		EXPECT_EQ(got.text, c.output);
+		EXPECT_EQ(got.replaced, c.replaced) << c.output;
+	}
+	const unsigned char bom[] = {0xEF, 0xBB, 0xBF, 'x'};
+	EXPECT_EQ(utf8_bom_length(bom, 4), 3u);
+	EXPECT_EQ(utf8_bom_length(bom, 2), 0u);
+	EXPECT_EQ(utf8_bom_length(bom + 1, 3), 0u);
+}
+
+// A slice that ends inside a sequence leaves it for the next call; the
+// pieces together are the whole.
+TEST(EncodeUtf8, SequenceAcrossSlices)
+{
+	const std::string text = std::string(20, 'a') + "\xF0\x9F\x98\x80" +
+	    std::string(20, 'b') + "\xE2\x82\xAC";
+	const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+	const std::string whole = encode_utf8_text(text).text;
+	for (uint32_t cut = 0; cut <= text.size(); cut++) {
+		std::vector<char> out(6 * text.size() + 1);
+		int32_t replaced = 0;
+		uint32_t used = encode_utf8(p, cut, out.data(), replaced,
+		    cut == text.size());
+		EXPECT_LE(cut - used, 3u) << cut;
+		std::string got = out.data();
+		encode_utf8(p + used, static_cast<uint32_t>(text.size()) - used,
+		    out.data(), replaced, true);
+		EXPECT_EQ(got + out.data(), whole) << cut;
+		EXPECT_EQ(replaced, 2) << cut;
+	}
+}
+
 } // namespace

@@ -41,7 +41,8 @@ TEST(Messages, UsageScreenHasTenLines)
 	    "Syntax:  Quoril input_file output_file [options]\n"
 	    "\n"
 	    "Options: /O : Overwrite output file (default=fail if output file exists)\n"
-	    "\n";
+	    "\n"
+	    "         /U : Read input as UTF-8, one &# code per character (default=per byte)\n";
 
 	ASSERT_EQ(usage.substr(0, fixed.size()), fixed);
 	size_t lines = 0;

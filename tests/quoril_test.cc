@@ -54,6 +54,7 @@ enum Fault {
 	CROSS_DEVICE,
 	SIZE_LIMIT,
 	ACCESS_DENIED,
+	REPLACE_REFUSED,
 };
 
 int
@@ -77,6 +78,7 @@ code(Fault fault)
 		{EXDEV, 17},       // ERROR_NOT_SAME_DEVICE
 		{EFBIG, 223},      // RLIMIT_FSIZE, POSIX only
 		{EACCES, 5},       // ERROR_ACCESS_DENIED
+		{EBUSY, 1176},     // ERROR_UNABLE_TO_MOVE_REPLACEMENT, Windows only
 	};
 	const Codes &c = codes[fault];
 	return target().windows ? c.windows : c.posix;
@@ -342,6 +344,31 @@ cases()
 		replaced(255), {{"a.htm", repeat(ref, 255)}}},
 	    {"256 replaced", {{"a.txt", repeat(e9, 256)}}, {"a.txt", "a.htm"},
 		replaced(256), {{"a.htm", repeat(ref, 256)}}},
+	    // UTF-8 mode.
+	    {"/U decodes UTF-8", {{"a.txt", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"}},
+		{"a.txt", "a.htm", "/U"}, replaced(3),
+		{{"a.htm", "caf&#233; &#8364; &#128512;"}}},
+	    {"/u keeps Latin-1 right", {{"a.txt", cafe}}, {"a.txt", "a.htm", "/u"},
+		replaced(1), {{"a.htm", cafe_html}}},
+	    {"/U drops a byte-order mark at the start only",
+		{{"a.txt", "\xEF\xBB\xBF" "a\xEF\xBB\xBF"}}, {"a.txt", "a.htm", "/U"},
+		replaced(1), {{"a.htm", "a&#65279;"}}},
+	    {"/U then /O", {{"a.txt", "caf\xC3\xA9"}, {"a.htm", "old"}},
+		{"a.txt", "a.htm", "/U", "/O"}, replaced(1), {{"a.htm", cafe_html}}},
+	    {"/O then /U", {{"a.txt", "caf\xC3\xA9"}, {"a.htm", "old"}},
+		{"a.txt", "a.htm", "/O", "/U"}, replaced(1), {{"a.htm", cafe_html}}},
+	    // "/UO" holds no "/O" and is not "/U": it is ignored.
+	    {"/UO is no UTF-8", {{"a.txt", "caf\xC3\xA9"}},
+		{"a.txt", "a.htm", "/UO"}, replaced(2),
+		{{"a.htm", "caf&#195;&#169;"}}},
+	    {"/UO is no overwrite", {{"a.txt", "caf\xC3\xA9"}, {"a.htm", "old"}},
+		{"a.txt", "a.htm", "/UO"}, failed(ERROR_OUTPUT_EXISTS, NO_CODE), {}},
+	    {"/U 300 characters", {{"a.txt", repeat("\xC3\xA9", 300)}},
+		{"a.txt", "a.htm", "/U"}, replaced(300), {{"a.htm", repeat(ref, 300)}}},
+	    {"/U largest input of three-byte characters",
+		{{"a.txt", repeat("\xE2\x82\xAC", 21845) + "a"}},
+		{"a.txt", "a.htm", "/U"}, replaced(21845),
+		{{"a.htm", repeat("&#8364;", 21845) + "a"}}},
 	    // Reading process memory at address 0 fails with EIO.
 	    {"unreadable input", {}, {"/proc/self/mem", "a.htm"},
 		failed(ERROR_READ_INPUT, IO_ERROR), {}, true},
@@ -605,9 +632,13 @@ TEST_F(Quoril, ConcurrentRunsNeverMixOrTear)
 	    expected_out(failed(ERROR_OPEN_INPUT, NOT_FOUND))};
 	if (target().windows) {
 		// Windows refuses to open a file that another run is just
-		// replacing (ERROR_ACCESS_DENIED).
+		// replacing (ERROR_ACCESS_DENIED), and to replace one that
+		// another run opened in that instant
+		// (ERROR_UNABLE_TO_MOVE_REPLACEMENT).
 		write_refusals.push_back(
 		    expected_out(failed(ERROR_CREATE_OUTPUT, ACCESS_DENIED)));
+		write_refusals.push_back(
+		    expected_out(failed(ERROR_CREATE_OUTPUT, REPLACE_REFUSED)));
 		read_refusals.push_back(
 		    expected_out(failed(ERROR_OPEN_INPUT, ACCESS_DENIED)));
 	}
