@@ -603,9 +603,11 @@ TEST_F(Quoril, FullExitCodeOnWindows)
 // at the other's lock or file.
 TEST_F(Quoril, ConcurrentRunsNeverMixOrTear)
 {
-	const int writers = 4;
-	const int readers = 4;
-	const int rounds = target().windows ? 3 : 25;
+	// Under Wine, fewer at once: 16 Wine programs starting together
+	// made Wine itself fail a start now and then (status 1, no output).
+	const int writers = target().windows ? 2 : 4;
+	const int readers = target().windows ? 2 : 4;
+	const int rounds = target().windows ? 4 : 25;
 	std::vector<std::string> versions = {"initial"};
 	Files sources;
 	for (int k = 0; k < writers; k++) {
@@ -624,7 +626,7 @@ TEST_F(Quoril, ConcurrentRunsNeverMixOrTear)
 	const std::string copied = expected_out(replaced(0));
 	std::vector<std::string> write_refusals = {
 	    expected_out(failed(ERROR_CREATE_OUTPUT, LOCKED))};
-	const std::vector<std::string> create_refusals = {
+	std::vector<std::string> create_refusals = {
 	    expected_out(failed(ERROR_OUTPUT_EXISTS, NO_CODE)),
 	    expected_out(failed(ERROR_CREATE_OUTPUT, ALREADY_EXISTS))};
 	std::vector<std::string> read_refusals = {
@@ -639,6 +641,8 @@ TEST_F(Quoril, ConcurrentRunsNeverMixOrTear)
 		    expected_out(failed(ERROR_CREATE_OUTPUT, ACCESS_DENIED)));
 		write_refusals.push_back(
 		    expected_out(failed(ERROR_CREATE_OUTPUT, REPLACE_REFUSED)));
+		create_refusals.push_back(
+		    expected_out(failed(ERROR_CREATE_OUTPUT, ACCESS_DENIED)));
 		read_refusals.push_back(
 		    expected_out(failed(ERROR_OPEN_INPUT, ACCESS_DENIED)));
 	}
