@@ -19,6 +19,19 @@ stop() {
 	"$server" -w
 }
 
+# logged STEP COMMAND...: runs a Wine step with its output in the log,
+# shown with the step's status when it fails.
+logged() {
+	local step=$1 status=0
+	shift
+	"$@" </dev/null >"$WINEPREFIX.log" 2>&1 || status=$?
+	if [ "$status" -ne 0 ]; then
+		cat "$WINEPREFIX.log"
+		echo "FAIL: $step: status $status" >&2
+		exit 1
+	fi
+}
+
 case $action in
 start)
 	mkdir -p "$WINEPREFIX"
@@ -27,20 +40,9 @@ start)
 	# The server and the services that wineboot starts outlive this
 	# script: they must not hold the caller's pipes open, so what they
 	# say goes to a log, shown when a step fails.
-	log=$WINEPREFIX.log
-	if ! "$server" -p </dev/null >"$log" 2>&1; then
-		status=$?
-		cat "$log"
-		echo "FAIL: wineserver -p: status $status" >&2
-		exit 1
-	fi
+	logged "wineserver -p" "$server" -p
 	# The first start creates the prefix and takes several seconds.
-	if ! "$wine" wineboot --init </dev/null >"$log" 2>&1; then
-		status=$?
-		cat "$log"
-		echo "FAIL: wineboot --init: status $status" >&2
-		exit 1
-	fi
+	logged "wineboot --init" "$wine" wineboot --init
 	;;
 stop)
 	stop
