@@ -8,12 +8,15 @@
 #include "fileio.h"
 #include "messages.h"
 
-// The output goes out through a buffer of this size, written as it fills.
-// A slice of input is encoded only where its whole output fits (6
-// characters a byte); with room for fewer than MIN_SLICE input bytes the
-// buffer is written out first.
+// The output goes out in writes of OUTPUT_BUFFER_BYTES, a whole number of
+// pages, so that every write but the last starts and ends on a page
+// boundary of the file: a write ending inside a page makes the next one
+// write that page again, which costs the file system more than the whole
+// encoding. A slice of input is encoded only where its whole output fits
+// (6 characters a byte); the slack past OUTPUT_BUFFER_BYTES holds what a
+// slice puts beyond it, which moves to the front after the write.
 constexpr size_t OUTPUT_BUFFER_BYTES = 32768;
-constexpr uint32_t MIN_SLICE = 1024;
+constexpr size_t OUTPUT_SLACK_BYTES = 6 * 1024;
 
 // What the options ask for.
 struct options {
@@ -115,25 +118,27 @@ store_output(const char *name, const unsigned char *input, uint32_t size,
 }
 
 // Encodes the input slice by slice into the output buffer, and writes the
-// buffer to the output whenever it is nearly full, and at the end. In
-// UTF-8 mode a slice may end inside a sequence: its bytes begin the next.
+// buffer to the output whenever it is full, and at the end. In UTF-8 mode
+// a slice may end inside a sequence: its bytes begin the next.
 static run_error
 encode_into(output_file *output, const unsigned char *input, uint32_t size,
     bool utf8, int32_t &replaced_count)
 {
-	static char buffer[OUTPUT_BUFFER_BYTES + 1]; // and the encoder's NUL
+	// and the encoder's NUL
+	static char buffer[OUTPUT_BUFFER_BYTES + OUTPUT_SLACK_BYTES + 1];
 	size_t used = 0;
 	run_error error;
 
 	while (size > 0) {
-		auto room = static_cast<uint32_t>((OUTPUT_BUFFER_BYTES - used) / 6);
-		if (room < MIN_SLICE && room < size) {
-			error = write_output(output, buffer, used);
+		if (used >= OUTPUT_BUFFER_BYTES) {
+			error = write_output(output, buffer, OUTPUT_BUFFER_BYTES);
 			if (error != RUN_OK)
 				return error;
-			used = 0;
-			continue;
+			used -= OUTPUT_BUFFER_BYTES;
+			std::memmove(buffer, buffer + OUTPUT_BUFFER_BYTES, used);
 		}
+		auto room = static_cast<uint32_t>(
+		    (OUTPUT_BUFFER_BYTES + OUTPUT_SLACK_BYTES - used) / 6);
 		uint32_t slice = std::min(size, room);
 		if (utf8) {
 			slice = encode_utf8(input, slice, buffer + used,

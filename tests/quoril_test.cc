@@ -280,6 +280,17 @@ cases()
 	const std::string cafe_html = "caf&#233;";
 	const std::string e9 = "\xE9";
 	const std::string ref = "&#233;";
+	// Every byte value in turn, 256 times over: the output's writes end
+	// inside references, ASCII runs and dropped NULs alike.
+	std::string every_byte, every_byte_html;
+	for (int i = 0; i < 65536; i++) {
+		auto c = static_cast<unsigned char>(i);
+		every_byte += static_cast<char>(c);
+		if (c >= 0x80)
+			every_byte_html += "&#" + std::to_string(c) + ";";
+		else if (c != 0)
+			every_byte_html += static_cast<char>(c);
+	}
 
 	return {
 	    {"no arguments", {}, {}, usage(), {}},
@@ -334,6 +345,8 @@ cases()
 	    {"largest input, all replaced", {{"a.txt", repeat("\xFF", 65536)}},
 		{"a.txt", "a.htm"}, replaced(65536),
 		{{"a.htm", repeat("&#255;", 65536)}}},
+	    {"largest input, every byte value", {{"a.txt", every_byte}},
+		{"a.txt", "a.htm"}, replaced(32768), {{"a.htm", every_byte_html}}},
 	    {"input one byte too large", {{"a.txt", repeat("a", 65537)}},
 		{"a.txt", "a.htm"}, failed(ERROR_INPUT_TOO_LARGE, TOO_LARGE), {}},
 	    {"253 replaced", {{"a.txt", repeat(e9, 253)}}, {"a.txt", "a.htm"},
