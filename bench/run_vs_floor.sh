@@ -5,46 +5,35 @@
 #
 #   bench/run_vs_floor.sh [BUILD_DIR]
 #
-# The machine is shared and noisy, so the three commands run side by side
-# in ROUNDS rounds (default 4) of RUNS runs each (default 100); each ratio
-# is taken of the medians within a round, and the rounds' ratios are
-# printed as their median and range. QUORIL=PATH times another build of
-# the program on the same inputs. Needs hyperfine and python3 (Debian:
-# hyperfine, python3).
+# The machine is shared and noisy, so bench/paired runs the commands side
+# by side, one run of each a round, for ROUNDS rounds (default 400); each
+# ratio is the median over the rounds of quoril's time divided by the
+# other command's in the same round, with its quartiles. The output exists
+# and /O is given. QUORIL=PATH times another build of the program;
+# BEFORE=PATH adds that build to the same rounds, for quoril / before.
 set -euo pipefail
 build=${1:-build}
 quoril=$(realpath "${QUORIL:-$build/quoril}")
 floor=$(realpath "$build/bench/floor")
+paired=$(realpath "$build/bench/paired")
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 
-"$build/bench/make_inputs" "$dir"
+"$build/bench/make_inputs" "$dir" >/dev/null
 echo "processor: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
-for round in $(seq "${ROUNDS:-4}"); do
-	commands=()
-	for input in ascii latin1 all_high; do
-		cp "$dir/$input.txt" "$dir/$input.out"
-		commands+=("$quoril $dir/$input.txt $dir/$input.out /O"
-			"$floor $input $dir/$input.txt $dir/$input.out"
-			"cp $dir/$input.txt $dir/$input.copy")
+echo "file system of $dir: $(stat -f -c %T "$dir")"
+for input in ascii latin1 all_high; do
+	in=$dir/$input.txt
+	for name in quoril floor copy before; do
+		cp "$in" "$dir/$input.$name"
 	done
-	# -i: quoril and the floor exit with the count, which is not 0.
-	hyperfine -N -i --style none --warmup 20 --runs "${RUNS:-100}" \
-		--export-json "$dir/round$round.json" "${commands[@]}" >/dev/null 2>&1
+	commands=("$quoril" "$in" "$dir/$input.quoril" /O
+		-- "$floor" "$input" "$in" "$dir/$input.floor"
+		-- /bin/cp "$in" "$dir/$input.copy")
+	if [[ -n ${BEFORE:-} ]]; then
+		commands+=(-- "$(realpath "$BEFORE")" "$in" "$dir/$input.before" /O)
+	fi
+	echo
+	echo "$input: median of a run, and quoril / this (quartiles)"
+	"$paired" "${ROUNDS:-400}" "${commands[@]}" | sed "s|$dir/||g"
 done
-
-python3 - "$dir"/round*.json <<'PY'
-import json, statistics, sys
-names = ["ascii", "latin1", "all_high"]
-rounds = [json.load(open(f))["results"] for f in sys.argv[1:]]
-print(f"{'input':<9} {'quoril':>9} {'floor':>9} {'cp':>9} {'q/floor':>16} {'q/cp':>16}")
-for i, name in enumerate(names):
-    q = [r[3 * i]["median"] * 1e3 for r in rounds]
-    f = [r[3 * i + 1]["median"] * 1e3 for r in rounds]
-    c = [r[3 * i + 2]["median"] * 1e3 for r in rounds]
-    qf = [a / b for a, b in zip(q, f)]
-    qc = [a / b for a, b in zip(q, c)]
-    span = lambda v: f"{statistics.median(v):.2f} ({min(v):.2f}-{max(v):.2f})"
-    print(f"{name:<9} {statistics.median(q):6.3f} ms {statistics.median(f):6.3f} ms "
-          f"{statistics.median(c):6.3f} ms {span(qf):>16} {span(qc):>16}")
-PY

@@ -2,11 +2,13 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -16,8 +18,13 @@
 // Room for any path the system opens, and for a temporary name beside it.
 constexpr size_t PATH_CAPACITY = PATH_MAX + 16;
 
-// The temporary file's name, in the output's folder.
-constexpr char TEMP_PATTERN[] = ".quoril-XXXXXX";
+// The temporary file's name, in the output's folder: this prefix and
+// TEMP_LETTERS random letters and digits.
+constexpr char TEMP_PREFIX[] = ".quoril-";
+constexpr size_t TEMP_LETTERS = 6;
+
+// Names tried before the temporary file counts as impossible to create.
+constexpr int TEMP_TRIES = 100;
 
 // Symbolic links followed before giving up, as the kernel does.
 constexpr int MAX_LINKS = 40;
@@ -228,35 +235,93 @@ resolve_links(const char *name, char *path, struct stat *st, bool *exists)
 	return false;
 }
 
-// Creates the temporary file beside out->target, readable by us alone
-// until it takes the mode the output is to have.
+// Sets a random name's letters and digits, TEMP_LETTERS of them, at x.
+// The clock's nanoseconds and the address of this run's stack, which the
+// system places at random, seed them; a name that is taken is only a
+// retry, as the file is created exclusively. (mkostemp would ask the
+// kernel for random bytes, a system call the run does not otherwise need.)
+static void
+random_letters(char *x, uint64_t &state)
+{
+	static const char letters[] =
+	    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+	if (state == 0) {
+		timespec now{};
+		(void)clock_gettime(CLOCK_REALTIME, &now);
+		state = static_cast<uint64_t>(now.tv_nsec) ^
+		    static_cast<uint64_t>(now.tv_sec) << 30 ^
+		    reinterpret_cast<uintptr_t>(&now);
+	}
+	for (size_t i = 0; i < TEMP_LETTERS; i++) {
+		// splitmix64
+		state += 0x9E3779B97F4A7C15u;
+		uint64_t z = state;
+		z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+		z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+		x[i] = letters[(z ^ (z >> 31)) % (sizeof letters - 1)];
+	}
+}
+
+// Creates the temporary file beside out->target, exclusively, with mode
+// less the umask, as any new file.
 static bool
 create_temp(output_file *out, mode_t mode)
 {
 	size_t folder = folder_length(out->target);
+	char *x = out->temp + folder + sizeof TEMP_PREFIX - 1;
+	uint64_t state = 0;
 
-	if (folder + sizeof TEMP_PATTERN > PATH_CAPACITY) {
+	if (folder + sizeof TEMP_PREFIX + TEMP_LETTERS > PATH_CAPACITY) {
 		errno = ENAMETOOLONG;
 		return false;
 	}
 	std::memcpy(out->temp, out->target, folder);
-	std::memcpy(out->temp + folder, TEMP_PATTERN, sizeof TEMP_PATTERN);
-	out->fd = mkostemp(out->temp, O_CLOEXEC);
-	if (out->fd == -1) {
-		out->temp[0] = '\0';
-		return false;
+	std::memcpy(out->temp + folder, TEMP_PREFIX, sizeof TEMP_PREFIX - 1);
+	x[TEMP_LETTERS] = '\0';
+	for (int tries = 0; tries < TEMP_TRIES; tries++) {
+		random_letters(x, state);
+		out->fd = open(out->temp, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
+		    mode);
+		if (out->fd != -1)
+			return true;
+		if (errno != EEXIST)
+			break;
 	}
-	return fchmod(out->fd, mode) == 0;
+	out->temp[0] = '\0';
+	return false;
 }
 
-// The mode a new file gets: read and write for all, less the umask.
-static mode_t
-new_file_mode()
+// Gives the temporary file the owner, group and mode of the output it
+// replaces, where they differ. Only root may give a file away; where we
+// may not, the new file stays ours. The owner goes first, as changing it
+// clears the set-user-ID bit.
+static bool
+match_owner_and_mode(int fd, const struct stat &old)
 {
-	mode_t mask = umask(0);
+	struct stat st;
 
-	(void)umask(mask);
-	return 0666 & ~mask;
+	if (fstat(fd, &st) == -1)
+		return false;
+	if ((st.st_uid != old.st_uid || st.st_gid != old.st_gid) &&
+	    fchown(fd, old.st_uid, old.st_gid) == -1 && errno != EPERM)
+		return false;
+	if ((st.st_mode & 07777) != (old.st_mode & 07777) &&
+	    fchmod(fd, old.st_mode & 07777) == -1)
+		return false;
+	return true;
+}
+
+// The mode the temporary file for an output of the given mode starts
+// with: the owner's part, and for others only what the output grants
+// both its group and everyone, so that nobody who may not read the
+// output could open the text while it is being written.
+static mode_t
+temp_mode(mode_t output_mode)
+{
+	mode_t shared = output_mode & (output_mode >> 3) & 07;
+
+	return (output_mode & 0700) | shared << 3 | shared;
 }
 
 // Writes in place: a device or a FIFO, opened as it is. The lock keeps
@@ -283,10 +348,8 @@ open_replacement(output_file *out)
 	if (out->held == -1 || !lock_file(out->held, LOCK_EX) ||
 	    fstat(out->held, &st) == -1)
 		return ERROR_CREATE_OUTPUT;
-	if (create_temp(out, st.st_mode & 07777)) {
-		// Only root may give a file away; where we may not, the new
-		// file stays ours.
-		if (fchown(out->fd, st.st_uid, st.st_gid) == -1 && errno != EPERM)
+	if (create_temp(out, temp_mode(st.st_mode))) {
+		if (!match_owner_and_mode(out->fd, st))
 			return ERROR_CREATE_OUTPUT;
 		return RUN_OK;
 	}
@@ -310,14 +373,14 @@ start_output(output_file *out, const char *name)
 	// name is used as it is.
 	if (!out->overwrite) {
 		if (!copy_path(out->target, name) ||
-		    !create_temp(out, new_file_mode()))
+		    !create_temp(out, 0666))
 			return ERROR_CREATE_OUTPUT;
 		return RUN_OK;
 	}
 	if (!resolve_links(name, out->target, &st, &exists))
 		return ERROR_CREATE_OUTPUT;
 	if (!exists) {
-		if (!create_temp(out, new_file_mode()))
+		if (!create_temp(out, 0666))
 			return ERROR_CREATE_OUTPUT;
 		return RUN_OK;
 	}

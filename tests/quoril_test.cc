@@ -534,6 +534,35 @@ TEST_F(Quoril, ReplacedOutputKeepsItsLinksAndMode)
 	    "target.htm");
 }
 
+// The replacing file starts with a mode that the umask may cut down, and
+// is given the old file's mode and owner afterwards.
+TEST_F(Quoril, ReplacedOutputKeepsModesTheUmaskWouldCut)
+{
+	POSIX_ONLY();
+	mode_t mask = umask(027);
+	const mode_t modes[] = {0600, 0604, 0640, 0664, 0666, 04755};
+	for (mode_t mode : modes) {
+		SCOPED_TRACE(mode);
+		make({{"a.txt", "caf\xE9"}, {"a.htm", "old"}});
+		ASSERT_EQ(chmod((work_ / "a.htm").c_str(), mode), 0);
+		expect({"a.txt", "a.htm", "/O"}, replaced(1));
+		struct stat st;
+		ASSERT_EQ(stat((work_ / "a.htm").c_str(), &st), 0);
+		EXPECT_EQ(st.st_mode & 07777, mode);
+	}
+	umask(mask);
+	if (geteuid() != 0)
+		GTEST_SKIP() << "giving a file away needs root";
+	ASSERT_EQ(chown((work_ / "a.htm").c_str(), 65534, 65534), 0);
+	ASSERT_EQ(chmod((work_ / "a.htm").c_str(), 04755), 0);
+	expect({"a.txt", "a.htm", "/O"}, replaced(1));
+	struct stat st;
+	ASSERT_EQ(stat((work_ / "a.htm").c_str(), &st), 0);
+	EXPECT_EQ(st.st_uid, 65534u);
+	EXPECT_EQ(st.st_gid, 65534u);
+	EXPECT_EQ(st.st_mode & 07777, 04755u);
+}
+
 // Another Windows program holding a file open, through the test helper.
 class Holder {
 public:
