@@ -1,6 +1,8 @@
 // Times commands side by side: each round runs every command once, in an
-// order that rotates from round to round, so that a slow spell of a shared
-// machine falls on all of them alike. For each command it prints the
+// order shuffled anew each round, so that a slow spell of a shared machine
+// falls on all of them alike, and so does the work that a command leaves
+// the file system to finish after it (cp's writeback, say) on whichever
+// command runs next. For each command it prints the
 // median time of a run and, from the second command on, the median over
 // the rounds of the first command's time divided by this one's in the same
 // round, with the quartiles of that ratio.
@@ -16,6 +18,8 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <numeric>
+#include <random>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -116,10 +120,14 @@ main(int argc, char *argv[])
 	}
 	size_t n = commands.size();
 	std::vector<std::vector<double>> times(n);
+	std::vector<size_t> order(n);
+	std::iota(order.begin(), order.end(), size_t{0});
+	// Fixed seed: the same orders every time.
+	std::mt19937 random(12345);
 	// A few rounds first, not counted, to fill the caches.
 	for (int r = -5; r < rounds; r++) {
-		for (size_t k = 0; k < n; k++) {
-			size_t i = (static_cast<size_t>(r + 5) + k) % n;
+		std::shuffle(order.begin(), order.end(), random);
+		for (size_t i : order) {
 			double t = time_run(commands[i], actions);
 			if (r >= 0)
 				times[i].push_back(t);

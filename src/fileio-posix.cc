@@ -407,25 +407,33 @@ open_output(const char *name, bool overwrite, output_file **result)
 	return error;
 }
 
-run_error
-write_output(output_file *out, const char *text, size_t length)
+// Writes all of text to fd. A write that takes nothing is a failure, or
+// the loop would never end.
+static bool
+write_all(int fd, const char *text, size_t length)
 {
 	ssize_t n;
 
 	while (length > 0) {
-		n = write(out->fd, text, length);
+		n = write(fd, text, length);
 		if (n == -1 && errno == EINTR)
 			continue;
 		if (n == -1)
-			return ERROR_WRITE_OUTPUT;
+			return false;
 		if (n == 0) {
 			errno = EIO;
-			return ERROR_WRITE_OUTPUT;
+			return false;
 		}
 		text += n;
 		length -= static_cast<size_t>(n);
 	}
-	return RUN_OK;
+	return true;
+}
+
+run_error
+write_output(output_file *out, const char *text, size_t length)
+{
+	return write_all(out->fd, text, length) ? RUN_OK : ERROR_WRITE_OUTPUT;
 }
 
 // Gives the temporary file the output's name. Without overwrite an
@@ -489,6 +497,12 @@ discard_output(output_file *out)
 	out->fd = -1;
 	out->held = -1;
 	errno = saved;
+}
+
+bool
+write_stdout(const char *text, size_t length)
+{
+	return write_all(STDOUT_FILENO, text, length);
 }
 
 int

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -312,6 +313,15 @@ discard_output(output_file *out)
 	out->held = nullptr;
 	out->temp[0] = '\0';
 	SetLastError(saved);
+}
+
+// Through the C library, whose text mode turns each line feed into CR LF
+// as Windows programs print them.
+bool
+write_stdout(const char *text, size_t length)
+{
+	return std::fwrite(text, 1, length, stdout) == length &&
+	    std::fflush(stdout) == 0;
 }
 
 int

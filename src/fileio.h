@@ -47,6 +47,10 @@ run_error commit_output(output_file *out);
 // last error code survives, so the failure that led here can be reported.
 void discard_output(output_file *out);
 
+// Writes text to standard output, all of it, and says whether it could.
+// Windows writes it in text mode, each line feed as CR LF.
+bool write_stdout(const char *text, size_t length);
+
 // The platform's code for the last failed system call, and its reset.
 int last_error_code();
 void clear_last_error();

@@ -29,20 +29,20 @@ static run_error encode_into(output_file *, const unsigned char *, uint32_t,
 		    bool, int32_t &);
 static int32_t	fail(run_error);
 static int	finish(int32_t);
+static void	print(const char *, size_t);
 static void	print_usage();
 static void	report(const char *, int);
 static run_error store_output(const char *, const unsigned char *, uint32_t,
 		    options, int32_t &);
 
+// Whether something the run printed could not be written.
+static bool print_failed;
+
 int
 main(int argc, char *argv[])
 {
-	static char stdout_buffer[1024];
 	options opts;
 
-	// Everything a run prints goes out in one write at its end; a buffer
-	// of our own spares stdio from sizing and allocating one.
-	std::setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
 	prepare_process();
 	if (argc <= 2) {
 		print_usage();
@@ -60,9 +60,7 @@ main(int argc, char *argv[])
 static int
 finish(int32_t result)
 {
-	if (std::fflush(stdout) != 0 || std::ferror(stdout))
-		return exit_status(-1);
-	return exit_status(result);
+	return exit_status(print_failed ? -1 : result);
 }
 
 // The run proper: check the names, probe, load, then encode and store,
@@ -174,11 +172,19 @@ report(const char *format, int value)
 	n = std::snprintf(text + length, sizeof text - length, format, value);
 	if (n > 0)
 		length += std::min(static_cast<size_t>(n), sizeof text - length - 1);
-	std::fwrite(text, 1, length, stdout);
+	print(text, length);
+}
+
+// Everything a run prints goes out with one write.
+static void
+print(const char *text, size_t length)
+{
+	if (!write_stdout(text, length))
+		print_failed = true;
 }
 
 static void
 print_usage()
 {
-	std::fputs(USAGE_TEXT, stdout);
+	print(USAGE_TEXT, sizeof USAGE_TEXT - 1);
 }
