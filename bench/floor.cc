@@ -2,11 +2,15 @@
 // benchmark inputs needs, and nothing else. It reads the input, writes the
 // right output, embedded at build time, to a temporary file beside the
 // output, renames that into place and prints the two lines with one write.
-// Whole runs of quoril are measured against it.
+// Whole runs of quoril are measured against it. With --piece it writes
+// the output in writes of at most BYTES, to see what the size of a write
+// costs.
 //
-//   build/bench/floor ascii|latin1|all_high INPUT OUTPUT
+//   build/bench/floor [--piece BYTES] ascii|latin1|all_high INPUT OUTPUT
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -70,15 +74,25 @@ main(int argc, char *argv[])
 {
 	static char input[65537];
 	const Output *out = nullptr;
+	size_t piece = 0;
 
+	if (argc == 6 && std::strcmp(argv[1], "--piece") == 0) {
+		piece = std::strtoul(argv[2], nullptr, 10);
+		argc -= 2;
+		argv += 2;
+	}
 	for (const Output &o : OUTPUTS) {
 		if (argc == 4 && std::strcmp(argv[1], o.name) == 0)
 			out = &o;
 	}
 	if (out == nullptr) {
-		std::fputs("usage: floor ascii|latin1|all_high INPUT OUTPUT\n", stderr);
+		std::fputs("usage: floor [--piece BYTES] ascii|latin1|all_high "
+		    "INPUT OUTPUT\n", stderr);
 		return 2;
 	}
+	auto size = static_cast<size_t>(out->end - out->text);
+	if (piece == 0)
+		piece = size;
 	int fd = open(argv[2], O_RDONLY | O_CLOEXEC);
 	if (fd == -1)
 		return 1;
@@ -88,9 +102,13 @@ main(int argc, char *argv[])
 
 	std::string temp = std::string(argv[3]) + ".floor";
 	fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-	if (fd == -1 ||
-	    !write_all(fd, out->text, static_cast<size_t>(out->end - out->text)) ||
-	    close(fd) == -1 || rename(temp.c_str(), argv[3]) == -1)
+	if (fd == -1)
+		return 1;
+	for (size_t done = 0; done < size; done += piece) {
+		if (!write_all(fd, out->text + done, std::min(piece, size - done)))
+			return 1;
+	}
+	if (close(fd) == -1 || rename(temp.c_str(), argv[3]) == -1)
 		return 1;
 	if (!write_all(1, out->report, std::strlen(out->report)))
 		return 1;
