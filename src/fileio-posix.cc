@@ -2,11 +2,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>

@@ -122,7 +122,7 @@ static run_error
 encode_into(output_file *output, const unsigned char *input, uint32_t size,
     bool utf8, int32_t &replaced_count)
 {
-	// and the encoder's NUL
+	// One byte more for the NUL that the encoder ends its text with.
 	static char buffer[OUTPUT_BUFFER_BYTES + OUTPUT_SLACK_BYTES + 1];
 	size_t used = 0;
 	run_error error;
