@@ -21,7 +21,9 @@ trap 'rm -rf "$dir"' EXIT
 
 "$build/bench/make_inputs" "$dir" >/dev/null
 echo "processor: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"
-echo "file system of $dir: $(stat -f -c %T "$dir")"
+# stat -f names ext4 "ext2/ext3" (one magic number); findmnt knows better.
+fs=$(findmnt -n -o FSTYPE -T "$dir" 2>/dev/null || stat -f -c %T "$dir")
+echo "file system of $dir: $fs"
 for input in ascii latin1 all_high; do
 	in=$dir/$input.txt
 	for name in quoril floor copy before; do
