@@ -354,7 +354,7 @@ open_replacement(output_file *out)
 	}
 	// A folder that refuses new files may still hold a file we may
 	// write: that one is emptied and written in place.
-	if (out->fd != -1 || errno != EACCES || ftruncate(out->held, 0) == -1)
+	if (errno != EACCES || ftruncate(out->held, 0) == -1)
 		return ERROR_CREATE_OUTPUT;
 	out->fd = out->held;
 	out->held = -1;
@@ -366,23 +366,19 @@ static run_error
 start_output(output_file *out, const char *name)
 {
 	struct stat st;
-	bool exists;
+	bool exists = false;
+	bool named;
 
 	// Without overwrite nothing is replaced, not even a link, so the
-	// name is used as it is.
-	if (!out->overwrite) {
-		if (!copy_path(out->target, name) ||
-		    !create_temp(out, 0666))
-			return ERROR_CREATE_OUTPUT;
-		return RUN_OK;
-	}
-	if (!resolve_links(name, out->target, &st, &exists))
+	// name is used as it is and the final move refuses an existing one.
+	if (out->overwrite)
+		named = resolve_links(name, out->target, &st, &exists);
+	else
+		named = copy_path(out->target, name);
+	if (!named)
 		return ERROR_CREATE_OUTPUT;
-	if (!exists) {
-		if (!create_temp(out, 0666))
-			return ERROR_CREATE_OUTPUT;
-		return RUN_OK;
-	}
+	if (!exists)
+		return create_temp(out, 0666) ? RUN_OK : ERROR_CREATE_OUTPUT;
 	if (!S_ISREG(st.st_mode))
 		return open_in_place(out);
 	return open_replacement(out);
